@@ -24,34 +24,35 @@
 // when the source has a cipher, their own cipher restarted on the copied IV.
 // Key and IV live in wiping buffers, so they are cleared whenever the record
 // releases them.
-struct AvAesRecord {
-  using Cipher = CryptoPP::OFB_Mode<CryptoPP::AES>::Encryption;
+struct AvAesRecord
+{
+    using Cipher = CryptoPP::OFB_Mode<CryptoPP::AES>::Encryption;
 
-  std::unique_ptr<Cipher> cipher;
-  CryptoPP::SecByteBlock key;
-  CryptoPP::SecByteBlock iv;
+    std::unique_ptr<Cipher> cipher;
+    CryptoPP::SecByteBlock key;
+    CryptoPP::SecByteBlock iv;
 
-  AvAesRecord() = default;
-  AvAesRecord(const AvAesRecord& other);
-  AvAesRecord& operator=(const AvAesRecord& other);
-  AvAesRecord(AvAesRecord&& other) noexcept;
-  AvAesRecord& operator=(AvAesRecord&& other) noexcept;
-  ~AvAesRecord();
+    AvAesRecord() = default;
+    AvAesRecord(const AvAesRecord& other);
+    AvAesRecord& operator=(const AvAesRecord& other);
+    AvAesRecord(AvAesRecord&& other) noexcept;
+    AvAesRecord& operator=(AvAesRecord&& other) noexcept;
+    ~AvAesRecord();
 
-  bool hasKey() const { return key.size() == kKeySize && iv.size() == kIvSize; }
+    bool hasKey() const { return key.size() == kKeySize && iv.size() == kIvSize; }
 
-  static constexpr uint32_t kKeySize = 32;
-  static constexpr uint32_t kIvSize = 16;
-  static constexpr uint32_t kRawSize = kKeySize + kIvSize;
+    static constexpr uint32_t kKeySize = 32;
+    static constexpr uint32_t kIvSize = 16;
+    static constexpr uint32_t kRawSize = kKeySize + kIvSize;
 };
 
 // Counter value for ResetAes that restarts the keystream on the IV as stored.
 inline constexpr int32_t kAesKeepIv = -1;
 
-inline constexpr uint32_t kRsaBlockSize = 128;      // ciphertext bytes per block
-inline constexpr uint32_t kRsaMaxPlainChunk = 117;  // PKCS #1 v1.5 limit for 1024 bits
-inline constexpr uint32_t kPublicRawSize = 132;     // 4 bytes e + 128 bytes n
-inline constexpr uint32_t kSealHeaderSize = 10;     // version, filler length, 8-byte tag
+inline constexpr uint32_t kRsaBlockSize = 128; // ciphertext bytes per block
+inline constexpr uint32_t kRsaMaxPlainChunk = 117; // PKCS #1 v1.5 limit for 1024 bits
+inline constexpr uint32_t kPublicRawSize = 132; // 4 bytes e + 128 bytes n
+inline constexpr uint32_t kSealHeaderSize = 10; // version, filler length, 8-byte tag
 
 // Process-wide generator for RSA padding and key validation, seeded from the
 // operating system on first use. Safe to use from several threads.
@@ -68,8 +69,8 @@ void GenerateKeyPair(CryptoPP::RSA::PrivateKey& privateKey, CryptoPP::RSA::Publi
 bool PrivateToRaw(const CryptoPP::RSA::PrivateKey& privateKey, uint8_t* out, uint32_t& length);
 // Decodes a PKCS #8 private key, validates it and copies n and e into `publicKey`.
 // Logs "AvEncrypt failed with RawToPrivate" on failure.
-bool RawToPrivate(const uint8_t* in, uint32_t length, CryptoPP::RSA::PrivateKey& privateKey,
-                  CryptoPP::RSA::PublicKey& publicKey);
+bool RawToPrivate(
+    const uint8_t* in, uint32_t length, CryptoPP::RSA::PrivateKey& privateKey, CryptoPP::RSA::PublicKey& publicKey);
 
 // 132-byte public form: e as 32-bit little-endian, then n as 128 big-endian bytes.
 bool PublicToRaw(const CryptoPP::RSA::PublicKey& publicKey, uint8_t* out, uint32_t& length);
@@ -79,11 +80,15 @@ bool RawToPublic(const uint8_t* in, uint32_t length, CryptoPP::RSA::PublicKey& p
 // Encrypts `length` bytes of `buffer` in place in chunks of at most 117 bytes,
 // each giving one byte-reversed 128-byte block. `capacity` is the size of
 // `buffer`; `length` becomes the ciphertext length.
-bool EncryptRsa(uint8_t* buffer, uint32_t& length, uint32_t capacity,
-                const CryptoPP::RSA::PublicKey& publicKey);
+bool EncryptRsa(uint8_t* buffer, uint32_t& length, uint32_t capacity, const CryptoPP::RSA::PublicKey& publicKey);
 // Decrypts byte-reversed 128-byte blocks in place (the input is modified even on
 // failure); `length` becomes the plaintext length.
 bool DecryptRsa(uint8_t* buffer, uint32_t& length, const CryptoPP::RSA::PrivateKey& privateKey);
+
+// PBKDF2 with HMAC-SHA-512 (purpose byte 0): `outLength` bytes from the
+// secret, the salt and the iteration count. False if the derivation fails.
+bool Pbkdf2Sha512(const uint8_t* secret, uint32_t secretLength, const uint8_t* salt, uint32_t saltLength,
+    uint32_t iterations, uint8_t* out, uint32_t outLength);
 
 // Fresh random key and IV, then ResetAes with counter 0.
 void GenerateAesKey(AvAesRecord& record);
@@ -103,13 +108,12 @@ void DestroyAes(AvAesRecord& record);
 // Seals `length` data bytes in place: [1][filler length d][tag low][tag high]
 // [data][d filler bytes], everything after byte 1 encrypted, 8 + n + d a
 // multiple of 16. Fails when 10 + n + d exceeds `capacity`.
-bool SealBlock(uint32_t tagLow, uint32_t tagHigh, uint8_t* buffer, uint32_t& length,
-               uint32_t capacity, AvAesRecord& record);
+bool SealBlock(
+    uint32_t tagLow, uint32_t tagHigh, uint8_t* buffer, uint32_t& length, uint32_t capacity, AvAesRecord& record);
 // Opens a sealed block in place; on success the data is at offset 0 and
 // `length` is its size. On a tag mismatch (wrong key or wrong tag) the buffer
 // and `length` are left exactly as they were.
-bool OpenBlock(uint32_t tagLow, uint32_t tagHigh, uint8_t* buffer, uint32_t& length,
-               AvAesRecord& record);
+bool OpenBlock(uint32_t tagLow, uint32_t tagHigh, uint8_t* buffer, uint32_t& length, AvAesRecord& record);
 
 // Rotates the buffer, read as one big-endian bit string, by one bit.
 void RotateBitsRight(uint8_t* buffer, uint32_t length);

@@ -8,17 +8,21 @@
 
 #include <cstdint>
 
-class AvKeyAES {
- public:
-  AvKeyAES() = default;
-  explicit AvKeyAES(uint64_t id) : keyId(id) {}
+class AvKeyAES
+{
+public:
+    AvKeyAES() = default;
+    explicit AvKeyAES(uint64_t id)
+        : keyId(id)
+    {
+    }
 
-  // Fresh random key and IV (counter 0 in IV bytes 6 to 9).
-  void generate() { GenerateAesKey(aes); }
-  // 48-byte raw form: key then IV.
-  bool fromRaw(const uint8_t* in, uint32_t length) { return RawToAes(aes, in, length); }
-  bool toRaw(uint8_t* out, uint32_t& length) const { return AesToRaw(aes, out, length); }
+    // Fresh random key and IV (counter 0 in IV bytes 6 to 9).
+    void generate() { GenerateAesKey(aes); }
+    // 48-byte raw form: key then IV.
+    bool fromRaw(const uint8_t* in, uint32_t length) { return RawToAes(aes, in, length); }
+    bool toRaw(uint8_t* out, uint32_t& length) const { return AesToRaw(aes, out, length); }
 
-  uint64_t keyId = 0;
-  AvAesRecord aes;
+    uint64_t keyId = 0;
+    AvAesRecord aes;
 };

@@ -8,19 +8,20 @@
 #include <cstdint>
 #include <string>
 
-class AvKeyPublic {
- public:
-  AvKeyPublic() = default;
-  AvKeyPublic(uint64_t id, const CryptoPP::RSA::PublicKey& key, std::string owner = {});
-  AvKeyPublic(const AvKeyPublic& other);
-  AvKeyPublic& operator=(const AvKeyPublic& other);
+class AvKeyPublic
+{
+public:
+    AvKeyPublic() = default;
+    AvKeyPublic(uint64_t id, const CryptoPP::RSA::PublicKey& key, std::string owner = {});
+    AvKeyPublic(const AvKeyPublic& other);
+    AvKeyPublic& operator=(const AvKeyPublic& other);
 
-  // 132-byte raw form (PublicToRaw / RawToPublic); `length` is capacity in,
-  // bytes written out.
-  bool toRaw(uint8_t* out, uint32_t& length) const;
-  bool fromRaw(const uint8_t* in, uint32_t length);
+    // 132-byte raw form (PublicToRaw / RawToPublic); `length` is capacity in,
+    // bytes written out.
+    bool toRaw(uint8_t* out, uint32_t& length) const;
+    bool fromRaw(const uint8_t* in, uint32_t length);
 
-  uint64_t keyId = 0;
-  CryptoPP::RSA::PublicKey publicKey;
-  std::string userName;
+    uint64_t keyId = 0;
+    CryptoPP::RSA::PublicKey publicKey;
+    std::string userName;
 };

@@ -17,38 +17,50 @@ void secureWipe(void* data, std::size_t size) noexcept;
 
 // Heap allocator that wipes memory before releasing it.
 template <class T>
-struct allocator {
-  using value_type = T;
+struct allocator
+{
+    using value_type = T;
 
-  allocator() noexcept = default;
-  template <class U>
-  allocator(const allocator<U>&) noexcept {}
+    allocator() noexcept = default;
+    template <class U>
+    allocator(const allocator<U>&) noexcept
+    {
+    }
 
-  T* allocate(std::size_t count) { return std::allocator<T>{}.allocate(count); }
-  void deallocate(T* pointer, std::size_t count) noexcept {
-    secureWipe(pointer, count * sizeof(T));
-    std::allocator<T>{}.deallocate(pointer, count);
-  }
+    T* allocate(std::size_t count) { return std::allocator<T>{}.allocate(count); }
+    void deallocate(T* pointer, std::size_t count) noexcept
+    {
+        secureWipe(pointer, count * sizeof(T));
+        std::allocator<T>{}.deallocate(pointer, count);
+    }
 
-  template <class U>
-  bool operator==(const allocator<U>&) const noexcept {
-    return true;
-  }
+    template <class U>
+    bool operator==(const allocator<U>&) const noexcept
+    {
+        return true;
+    }
 };
 
-}  // namespace AvSecurity
+} // namespace AvSecurity
 
-class SecureString : public std::basic_string<char, std::char_traits<char>, AvSecurity::allocator<char>> {
- public:
-  using Base = std::basic_string<char, std::char_traits<char>, AvSecurity::allocator<char>>;
-  using Base::Base;
+class SecureString : public std::basic_string<char, std::char_traits<char>, AvSecurity::allocator<char>>
+{
+public:
+    using Base = std::basic_string<char, std::char_traits<char>, AvSecurity::allocator<char>>;
+    using Base::Base;
 
-  SecureString() = default;
-  SecureString(const Base& other) : Base(other) {}
-  SecureString(Base&& other) noexcept : Base(std::move(other)) {}
-  SecureString(const SecureString& other) = default;
-  SecureString(SecureString&& other) noexcept = default;
-  SecureString& operator=(const SecureString& other) = default;
-  SecureString& operator=(SecureString&& other) noexcept = default;
-  ~SecureString() { AvSecurity::secureWipe(data(), capacity()); }
+    SecureString() = default;
+    SecureString(const Base& other)
+        : Base(other)
+    {
+    }
+    SecureString(Base&& other) noexcept
+        : Base(std::move(other))
+    {
+    }
+    SecureString(const SecureString& other) = default;
+    SecureString(SecureString&& other) noexcept = default;
+    SecureString& operator=(const SecureString& other) = default;
+    SecureString& operator=(SecureString&& other) noexcept = default;
+    ~SecureString() { AvSecurity::secureWipe(data(), capacity()); }
 };
