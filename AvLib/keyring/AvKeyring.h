@@ -94,8 +94,7 @@ public:
     // The lengths are capacities on entry and bytes written on return (0 on
     // failure). Returns the new key id, 0 on failure.
     static std::uint64_t GeneratePrivateKey(const std::string& name, const SecureString& password,
-                                            std::uint8_t* sealedKey, std::uint32_t& sealedLength,
-                                            std::uint8_t* publicKey, std::uint32_t& publicLength);
+        std::uint8_t* sealedKey, std::uint32_t& sealedLength, std::uint8_t* publicKey, std::uint32_t& publicLength);
     AvKeyPrivate* FindPrivateKey(std::uint64_t keyId);
     const AvKeyPrivate* FindPrivateKey(std::uint64_t keyId) const;
 
@@ -137,10 +136,9 @@ public:
     // signs it in. Returns the id, empty on failure.
     std::string CreateLocalAccount(const SecureString& password);
     // Changes the password of the signed-in account and re-seals its keys.
-    std::string ChangePassword(const SecureString& oldPassword, const SecureString& newPassword,
-                               bool passwordRecovery);
-    std::string ChangePassword(const AvCredentials& oldCredentials, const SecureString& newPassword,
-                               bool passwordRecovery);
+    std::string ChangePassword(const SecureString& oldPassword, const SecureString& newPassword, bool passwordRecovery);
+    std::string ChangePassword(
+        const AvCredentials& oldCredentials, const SecureString& newPassword, bool passwordRecovery);
 
     // ---- key server seam ----------------------------------------------------
 
@@ -168,10 +166,10 @@ private:
 
     bool writeKeyRow(AvSqliteDb& db, std::uint64_t keyId, const std::string& sealedText, bool active);
     void writeInfoRows(AvSqliteDb& db);
-    bool openSealedKey(std::uint64_t keyId, std::string& buffer);
+    bool openSealedKey(std::uint64_t keyId, SecureString& buffer);
     std::string serverUnreachableResult(bool reportFailure) const;
-    std::string changePasswordLocally(const AvCredentials& oldCredentials, const SecureString& newPassword,
-                                      bool passwordRecovery);
+    std::string changePasswordLocally(
+        const AvCredentials& oldCredentials, const SecureString& newPassword, bool passwordRecovery);
 
     ConnectorFactory m_connectorFactory;
 };

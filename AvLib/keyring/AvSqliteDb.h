@@ -40,7 +40,10 @@ public:
     void close();
 
 private:
-    explicit AvSqliteDb(sqlite3* db) : m_db(db) {}
+    explicit AvSqliteDb(sqlite3* db)
+        : m_db(db)
+    {
+    }
 
     sqlite3* m_db = nullptr;
     std::string m_errorText;
