@@ -344,4 +344,53 @@ TEST_F(CCryptFileWrite, LongerBannerIsKeptOnRewrite)
     EXPECT_EQ(readContents(file), pattern(5000) + "!");
 }
 
+// A file name packet found in a file is written back with the headers; one
+// without a name cannot be written, and the file is then left as it was.
+TEST_F(CCryptFileWrite, FileNamePacketIsKeptOrRefused)
+{
+    struct Case
+    {
+        const char* name;
+        std::string packet;
+        std::uint32_t closeCode;
+        const char* logLine;
+    };
+    const Case cases[] = {
+        { "named", std::string("\x02\x08\x00", 3) + "a.txt", 0, "" },
+        { "empty", std::string("\x02\x03\x00", 3), CryptFileCode::HeaderAssembly,
+            "ERROR   The file %s could not be written because filename(1,2) was written incorrectly." },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string file = path(std::string(c.name) + ".avlt");
+        std::string bytes = makeContainer(file, pattern(50));
+        bytes[58] = 0; // flags as written; reading the packet sets them
+        bytes.insert(OwnerShareOffset, c.packet);
+        ASSERT_TRUE(writeWholeFile(file, bytes));
+        forgetFileKeys();
+        clearLog();
+        {
+            std::uint32_t code = 0;
+            CCryptFile container(file, CCryptFile::Update, 0, code);
+            ASSERT_EQ(code, 0u);
+            EXPECT_EQ(container.parsedFlags() & CCryptFile::ParsedFileName, CCryptFile::ParsedFileName);
+            ASSERT_EQ(container.AddShare(newAccount(), "bob"), 0u);
+            EXPECT_EQ(container.Close(false), c.closeCode);
+        }
+        const std::string after = readWholeFile(file);
+        if (c.closeCode == 0) {
+            EXPECT_EQ(after.substr(OwnerShareOffset, c.packet.size()), c.packet);
+            EXPECT_EQ(after[58], 1);
+            EXPECT_EQ(after.size(), bytes.size() + ShareLength);
+            forgetFileKeys();
+            EXPECT_EQ(readContents(file), pattern(50));
+        } else {
+            EXPECT_EQ(after, bytes);
+            const std::vector<std::string> lines = logLines();
+            ASSERT_FALSE(lines.empty());
+            EXPECT_EQ(lines[0], withPath(c.logLine, file));
+        }
+    }
+}
+
 } // namespace
