@@ -1,0 +1,122 @@
+#include "AccountSession.h"
+
+#include "CliReporter.h"
+#include "PasswordSource.h"
+
+#include "keyring/AvKeyring.h"
+#include "keyring/AvSqliteStatement.h"
+#include "util/AvBase64.h"
+#include "util/AvStrings.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <sqlite3.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::string_view kKeyRingExtension = ".avltkey";
+
+} // namespace
+
+AccountSession::~AccountSession()
+{
+    if (m_signedIn)
+        AvKeyring::instance().Reset();
+}
+
+std::string AccountSession::existingDataFolder()
+{
+    const char* home = std::getenv("HOME");
+    if (!home || !*home)
+        return {};
+    const std::string folder = std::string(home) + "/Documents/Ardentvault/";
+    std::error_code error;
+    return fs::is_directory(folder, error) ? folder : std::string();
+}
+
+std::string AccountSession::userNameOfKeyRingFile(const std::string& path)
+{
+    const std::string fallback = fs::path(path).stem().string();
+    sqlite3* opened = nullptr;
+    const int rc = sqlite3_open_v2(path.c_str(), &opened, SQLITE_OPEN_READONLY, nullptr);
+    const std::unique_ptr<sqlite3, decltype(&sqlite3_close)> db(opened, &sqlite3_close);
+    if (rc != SQLITE_OK)
+        return fallback;
+    sqlite3_stmt* prepared = nullptr;
+    if (sqlite3_prepare_v2(db.get(), "SELECT Value FROM Info WHERE Key=?", -1, &prepared, nullptr) != SQLITE_OK)
+        return fallback;
+    AvSqliteStatement select(db.get(), prepared);
+    select.bind(1, std::string_view("Username"));
+    const std::string name = select.step() == SQLITE_ROW ? base64Decode(select.columnText(0)) : std::string();
+    return name.empty() ? fallback : name;
+}
+
+std::vector<std::string> AccountSession::accountsInDataFolder()
+{
+    std::vector<std::string> names;
+    const std::string folder = existingDataFolder();
+    if (folder.empty())
+        return names;
+    std::error_code error;
+    for (fs::directory_iterator it(folder + "Keys", error); !error && it != fs::directory_iterator();
+         it.increment(error)) {
+        const std::string file = it->path().filename().string();
+        if (file.size() > kKeyRingExtension.size() && file.ends_with(kKeyRingExtension) && it->is_regular_file(error))
+            names.push_back(userNameOfKeyRingFile(it->path().string()));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::optional<std::string> AccountSession::chooseUser(const std::string& explicitUser, std::string& error)
+{
+    if (!trimSpaces(explicitUser).empty())
+        return trimSpaces(explicitUser);
+    if (const char* fromEnvironment = std::getenv(UserVariable); fromEnvironment && *fromEnvironment)
+        return trimSpaces(fromEnvironment);
+    const std::vector<std::string> accounts = accountsInDataFolder();
+    if (accounts.size() == 1)
+        return accounts.front();
+    if (accounts.empty()) {
+        error = "no account found in the data folder; create one with \"avlt account create-local\"";
+        return std::nullopt;
+    }
+    std::string list;
+    for (const auto& name : accounts)
+        list += (list.empty() ? "" : ", ") + name;
+    error = "several accounts (" + list + "): choose one with --user NAME or AVLT_USER";
+    return std::nullopt;
+}
+
+bool AccountSession::signIn(const std::string& explicitUser, const std::string& passwordFile, CliReporter& reporter)
+{
+    std::string error;
+    const auto user = chooseUser(explicitUser, error);
+    if (!user) {
+        reporter.error(error);
+        return false;
+    }
+    if (existingDataFolder().empty()) {
+        reporter.error("cannot sign in as " + *user + ": there is no data folder (no account on this computer)");
+        return false;
+    }
+    const auto password = PasswordSource(passwordFile).obtain("Password for " + *user, false, error);
+    if (!password) {
+        reporter.error(error);
+        return false;
+    }
+    AvKeyring& keyring = AvKeyring::instance();
+    const std::string result = keyring.UnlockWithPassword(*user, *password);
+    m_signedIn = true;
+    if (result != "OK") {
+        reporter.error("cannot sign in as " + *user + ": " + result
+            + (result == "Denied" ? " (wrong password or unknown account)" : ""));
+        return false;
+    }
+    m_userName = keyring.userName();
+    return true;
+}
