@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QFrame>
 #include <QGuiApplication>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -105,6 +106,19 @@ TEST_F(AvDialogsTest, FormDialogRunsAtItsFixedSizeHint)
     });
     EXPECT_EQ(dialog.execFixedSize(), 5);
     EXPECT_EQ(shownSize, layout->sizeHint());
+}
+
+TEST_F(AvDialogsTest, FormDialogPaintsTheSharedLook)
+{
+    AvFormDialog dialog;
+    dialog.resize(200, 120);
+    dialog.show();
+    const QImage picture = dialog.grab().toImage();
+    EXPECT_EQ(QColor(picture.pixel(100, 10)), QColor(251, 250, 248));
+    // The grey band along the bottom.
+    EXPECT_EQ(QColor(picture.pixel(100, 119)), QColor(220, 220, 220));
+    EXPECT_EQ(QColor(picture.pixel(100, 120 - 48)), QColor(220, 220, 220));
+    EXPECT_EQ(QColor(picture.pixel(100, 120 - 49)), QColor(251, 250, 248));
 }
 
 TEST_F(AvDialogsTest, OverwriteAnswersEveryButtonWithAndWithoutRemember)

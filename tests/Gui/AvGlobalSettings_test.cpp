@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLocale>
 #include <QMessageBox>
 #include <QSettings>
 
@@ -230,6 +231,19 @@ TEST_F(AvGlobalSettingsTest, OfflineModeReachesTheLibrary)
     EXPECT_TRUE(AvGlobalLibSettings::instance().offlineMode);
     settings().setOfflineMode(false);
     EXPECT_FALSE(AvGlobalLibSettings::instance().offlineMode);
+}
+
+TEST_F(AvGlobalSettingsTest, LanguageFallsBackToTheSystemLocaleUntilOneIsStored)
+{
+    // One test for the whole sequence: a stored language is cached for the
+    // rest of the process.
+    EXPECT_EQ(settings().getLanguage(), QLocale::system().name().toStdString());
+    QSettings().setValue(QStringLiteral("General/Language"), QStringLiteral("de_DE"));
+    EXPECT_EQ(settings().getLanguage(), "de_DE");
+    QSettings().setValue(QStringLiteral("General/Language"), QStringLiteral("fr_FR"));
+    EXPECT_EQ(settings().getLanguage(), "de_DE");
+    settings().initializeOnStartup();
+    EXPECT_EQ(AvGlobalLibSettings::instance().language, "de_DE");
 }
 
 TEST_F(AvGlobalSettingsTest, StartupCreatesTheDocumentsFolderOfAFreshAccount)

@@ -1,16 +1,25 @@
 // Review tool: runs the desktop application on a real (usually virtual) X
-// display, saves a picture of its main window as the display shows it, then
-// quits through the tray's "Exit", answering the delete-cache question with
-// "Yes" (a picture of that question is saved too), and checks what a first
-// start must leave behind: the log's start banner and an empty cache folder.
-// scripts/screenshot-gui runs it under Xvfb with an empty temporary HOME.
+// display, saves pictures of its main window and of the tray's menu as the
+// display shows them, then quits through the tray's "Exit", answering the
+// delete-cache question with "Yes" (a picture of that question is saved too),
+// and checks what a first start must leave behind: the log's start banner and
+// an empty cache folder. scripts/screenshot-gui runs it under Xvfb with an
+// empty temporary HOME.
 //
-//     av_gui_screenshot <main-window.png> <quit-question.png>
+//     av_gui_screenshot <output-folder>
+//
+// writes main-window.png, tray-menu.png, overwrite-question.png,
+// retry-question.png, online-mode-question.png, about.png and
+// quit-question.png there.
 
 #include "ArdentvaultApplication.h"
 #include "ArdentvaultPortable.h"
+#include "AvAboutDialog.h"
 #include "AvGlobalSettings.h"
+#include "AvOverwriteDialog.h"
+#include "AvRetryDialog.h"
 #include "AvTray.h"
+#include "AvUserPrompts.h"
 
 #include "settings/AvGlobalLibSettings.h"
 
@@ -20,6 +29,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QLocale>
+#include <QMenu>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
@@ -59,12 +69,14 @@ int countFiles(const QString& folder)
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: av_gui_screenshot <main-window.png> <quit-question.png>\n");
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: av_gui_screenshot <output-folder>\n");
         return 2;
     }
-    const QString windowPicture = QFile::decodeName(argv[1]);
-    const QString questionPicture = QFile::decodeName(argv[2]);
+    const QString folder = QFile::decodeName(argv[1]);
+    const QString windowPicture = folder + QStringLiteral("/main-window.png");
+    const QString menuPicture = folder + QStringLiteral("/tray-menu.png");
+    const QString questionPicture = folder + QStringLiteral("/quit-question.png");
     int applicationArgc = 1;
 
     ArdentvaultApplication application(applicationArgc, argv);
@@ -81,6 +93,50 @@ int main(int argc, char** argv)
     // Let the window paint before it is read back.
     QTest::qWait(300);
     ok &= savePicture(window, windowPicture);
+
+    // The menu as a click on the tray icon opens it.
+    QMenu* menu = application.tray()->menu();
+    application.tray()->updateEntriesVisibility();
+    menu->popup(window->mapToGlobal(QPoint(40, 40)));
+    ok &= QTest::qWaitForWindowExposed(menu, 5000);
+    QTest::qWait(200);
+    ok &= savePicture(menu, menuPicture);
+    menu->close();
+
+    // The common dialogs, each pictured while it runs and then dismissed.
+    const auto pictureNextModal = [&](const QString& path, const std::function<void(QWidget*)>& dismiss) {
+        auto* poller = new QTimer(&application);
+        poller->setInterval(10);
+        QObject::connect(poller, &QTimer::timeout, [&, poller, path, dismiss] {
+            QWidget* dialog = QApplication::activeModalWidget();
+            if (!dialog)
+                return;
+            poller->stop();
+            poller->deleteLater();
+            ok &= QTest::qWaitForWindowExposed(dialog, 5000);
+            QTest::qWait(200);
+            ok &= savePicture(dialog, path);
+            dismiss(dialog);
+        });
+        poller->start();
+    };
+    pictureNextModal(folder + QStringLiteral("/overwrite-question.png"),
+        [](QWidget* dialog) { static_cast<QDialog*>(dialog)->reject(); });
+    AvOverwriteDialog::ask(QFile(QStringLiteral("/home/user/Cloud/Reports/quarterly report.pdf.avlt")));
+    pictureNextModal(folder + QStringLiteral("/retry-question.png"),
+        [](QWidget* dialog) { static_cast<QDialog*>(dialog)->reject(); });
+    AvRetryDialog::ask(QFile(QStringLiteral("/home/user/Cloud/Reports/locked.xlsx")));
+    pictureNextModal(folder + QStringLiteral("/online-mode-question.png"),
+        [](QWidget* dialog) { static_cast<QDialog*>(dialog)->reject(); });
+    AvGlobalSettings::instance().setOfflineMode(true);
+    askOnlineMode();
+    AvGlobalSettings::instance().setOfflineMode(false);
+    pictureNextModal(
+        folder + QStringLiteral("/about.png"), [](QWidget* dialog) { static_cast<QDialog*>(dialog)->accept(); });
+    {
+        AvAboutDialog about;
+        about.exec();
+    }
 
     const QString cache = AvGlobalSettings::instance().getTempDir();
     {
