@@ -104,7 +104,7 @@ void showNoAccess()
     const QString text = AvAccountState::isSignedIn()
         ? QCoreApplication::translate(
             "AvUserPrompts", "You are logged in as '%1'. This account does not have access to the file.")
-              .arg(fromByteString(AvAccountState::loginName()))
+              .arg(QString::fromUtf8(AvAccountState::loginName().c_str()))
         : QCoreApplication::translate("AvUserPrompts", "No access to the file. Please sign in to proceed.");
     showWarning(text, QCoreApplication::translate("AvUserPrompts", "No Access"));
 }

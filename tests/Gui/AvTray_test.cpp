@@ -11,11 +11,13 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
+#include <QUrl>
 
 #include <filesystem>
 #include <memory>
@@ -23,6 +25,29 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// Receives what the program hands to the desktop to open.
+class AvOpenedUrls : public QObject
+{
+    Q_OBJECT
+
+public:
+    AvOpenedUrls()
+    {
+        for (const char* scheme : { "file", "https" })
+            QDesktopServices::setUrlHandler(QLatin1String(scheme), this, "open");
+    }
+    ~AvOpenedUrls() override
+    {
+        for (const char* scheme : { "file", "https" })
+            QDesktopServices::unsetUrlHandler(QLatin1String(scheme));
+    }
+
+    QList<QUrl> urls;
+
+public slots:
+    void open(const QUrl& url) { urls << url; }
+};
 
 class AvTrayTest : public AvGuiTest
 {
@@ -175,12 +200,28 @@ TEST_F(AvTrayTest, SignInAndCreateAccountRunTheirProcedures)
     EXPECT_EQ(m_wizardRuns, 1);
 }
 
-TEST_F(AvTrayTest, FirstStepsShowsThePathOfTheDocument)
+TEST_F(AvTrayTest, FirstStepsShowsThePathAndOpensAnInstalledDocument)
 {
+    AvOpenedUrls opened;
     AvNextDialog answer([](QWidget* box) { clickStandardButton(box, QMessageBox::Ok); });
     action("firstStepsAction")->trigger();
     EXPECT_EQ(answer.title(), QStringLiteral("Ardentvault"));
     EXPECT_EQ(answer.text(), QStringLiteral("PDFPATH: ") + firstStepsDocumentPath());
+    // Not installed: nothing is handed to the desktop.
+    EXPECT_TRUE(opened.urls.isEmpty());
+
+    ASSERT_TRUE(writeWholeFile(firstStepsDocumentPath().toStdString(), "%PDF-1.4"));
+    AvNextDialog again([](QWidget* box) { clickStandardButton(box, QMessageBox::Ok); });
+    action("firstStepsAction")->trigger();
+    EXPECT_EQ(opened.urls, QList<QUrl>{ QUrl::fromLocalFile(firstStepsDocumentPath()) });
+}
+
+TEST_F(AvTrayTest, HelpCenterOpensTheSupportPage)
+{
+    AvOpenedUrls opened;
+    action("helpCenterAction")->trigger();
+    ASSERT_EQ(opened.urls.size(), 1);
+    EXPECT_EQ(opened.urls.front().scheme(), QStringLiteral("https"));
 }
 
 class AvTrayQuitTest : public AvTrayTest
@@ -249,3 +290,5 @@ TEST_F(AvTrayQuitTest, DontShowAgainSkipsTheQuestionNextTime)
 }
 
 } // namespace
+
+#include "AvTray_test.moc"

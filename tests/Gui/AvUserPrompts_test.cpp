@@ -111,6 +111,13 @@ TEST_F(AvUserPromptsTest, NoAccessNamesTheSignedInUser)
     showNoAccess();
     EXPECT_EQ(signedIn.text(),
         QStringLiteral("You are logged in as '123456'. This account does not have access to the file."));
+
+    // Names travel to the library as UTF-8 and must come back as such.
+    signInAs("j\xc3\xbcrgen@beispiel.de");
+    AvNextDialog nonAscii([](QWidget* box) { clickStandardButton(box, QMessageBox::Ok); });
+    showNoAccess();
+    EXPECT_EQ(nonAscii.text(),
+        QStringLiteral("You are logged in as 'jürgen@beispiel.de'. This account does not have access to the file."));
 }
 
 TEST_F(AvUserPromptsTest, FixedPrompts)
