@@ -1,4 +1,5 @@
-<?xml version='1.0' encoding='utf-8'?>
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
 <TS version="2.1" language="de_DE">
 <context>
     <name>AboutDialog_Mac</name>
@@ -19,8 +20,8 @@
         <translation>Copyright © Ardentvault. Alle Rechte vorbehalten.</translation>
     </message>
     <message>
-        <source>&lt;p align="center"&gt;&lt;a href="https://www.ardentvault.org"&gt;www.ardentvault.org&lt;/a&gt;&lt;/p&gt;&lt;p align="center"&gt;&lt;a href="https://www.ardentvault.org/support"&gt;Support&lt;/a&gt;&lt;/p&gt;</source>
-        <translation>&lt;p align="center"&gt;&lt;a href="https://www.ardentvault.org"&gt;www.ardentvault.org&lt;/a&gt;&lt;/p&gt;&lt;p align="center"&gt;&lt;a href="https://www.ardentvault.org/support"&gt;Hilfe&lt;/a&gt;&lt;/p&gt;</translation>
+        <source>&lt;p align=&quot;center&quot;&gt;&lt;a href=&quot;https://www.ardentvault.org&quot;&gt;www.ardentvault.org&lt;/a&gt;&lt;/p&gt;&lt;p align=&quot;center&quot;&gt;&lt;a href=&quot;https://www.ardentvault.org/support&quot;&gt;Support&lt;/a&gt;&lt;/p&gt;</source>
+        <translation>&lt;p align=&quot;center&quot;&gt;&lt;a href=&quot;https://www.ardentvault.org&quot;&gt;www.ardentvault.org&lt;/a&gt;&lt;/p&gt;&lt;p align=&quot;center&quot;&gt;&lt;a href=&quot;https://www.ardentvault.org/support&quot;&gt;Hilfe&lt;/a&gt;&lt;/p&gt;</translation>
     </message>
 </context>
 <context>
@@ -189,8 +190,8 @@
         <translation>Anmeldung erforderlich</translation>
     </message>
     <message>
-        <source>You are logged in as '%1'. This account does not have access to the file.</source>
-        <translation>Sie sind als '%1' angemeldet. Dieses Konto hat keinen Zugriff auf die Datei.</translation>
+        <source>You are logged in as &apos;%1&apos;. This account does not have access to the file.</source>
+        <translation>Sie sind als &apos;%1&apos; angemeldet. Dieses Konto hat keinen Zugriff auf die Datei.</translation>
     </message>
     <message>
         <source>No access to the file. Please sign in to proceed.</source>
@@ -241,7 +242,7 @@
         <translation>Ardentvault-Passwortwiederherstellung einschalten</translation>
     </message>
     <message>
-        <source>New password and repeated new password don't match</source>
+        <source>New password and repeated new password don&apos;t match</source>
         <translation>Das neue Passwort und seine Wiederholung stimmen nicht überein</translation>
     </message>
     <message>
@@ -264,7 +265,7 @@
         <translation>Sie beenden Ardentvault. Aus Sicherheitsgründen werden alle zwischengespeicherten Daten und geänderten Dateien gelöscht. Möchten Sie die zwischengespeicherten Dateien löschen?</translation>
     </message>
     <message>
-        <source>Don't show this warning again</source>
+        <source>Don&apos;t show this warning again</source>
         <translation>Diese Warnung nicht mehr anzeigen</translation>
     </message>
 </context>
