@@ -3,6 +3,7 @@
 #include "container/CCryptFileCodes.h"
 #include "container/CryptFilePacketReader.h"
 #include "container/CryptFilePacketWriter.h"
+#include "container/CryptFileWorker.h"
 #include "crypto/AvEncrypt.h"
 #include "crypto/SecureString.h"
 #include "keyring/AvKeyring.h"
@@ -10,6 +11,8 @@
 #include "util/AvStrings.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -20,7 +23,12 @@ namespace Code = CryptFileCode;
 namespace {
 
 constexpr std::size_t ReadPieceLimit = 4096;
-constexpr std::uint64_t MaxSegmentIndex = 0xFFFFFFFFu; // the IV holds a 32-bit counter
+constexpr std::uint64_t MaxSegmentIndex = AvSegmentCipher::MaxSegmentIndex; // the IV holds a 32-bit counter
+// Whole segments encrypted and written per run (the file tools' chunk size).
+constexpr std::size_t WriteRunBytes = 512 * 1024;
+// Runs at least this long are shared with the helper thread; shorter ones
+// would spend more on handing over than they gain.
+constexpr std::size_t ParallelRunBytes = 256 * 1024;
 
 std::uint64_t roundUpToBlock(std::uint64_t value)
 {
@@ -331,11 +339,16 @@ std::uint32_t CCryptFile::Read(void* buffer, std::size_t length, std::size_t& co
     stream.clearState();
 
     auto* bytes = static_cast<std::uint8_t*>(buffer);
+    const std::size_t segmentSize = dataHeader.segmentSize();
     std::uint32_t code = Code::Ok;
     try {
         while (count < length) {
             std::size_t delivered = 0;
-            code = readSegmentPiece(bytes + count, std::min(length - count, ReadPieceLimit), delivered);
+            code = Code::Ok;
+            if (m_position % segmentSize == 0 && length - count >= segmentSize)
+                code = readWholeSegments(bytes + count, length - count, delivered);
+            if (delivered == 0 && code == Code::Ok)
+                code = readSegmentPiece(bytes + count, std::min(length - count, ReadPieceLimit), delivered);
             count += delivered;
             if (delivered == 0 || Code::lowBits(code) != 0)
                 break;
@@ -429,10 +442,15 @@ std::uint32_t CCryptFile::Write(const void* data, std::size_t length, std::size_
 
 std::uint32_t CCryptFile::writePieces(const std::uint8_t* data, std::size_t length, std::size_t& written)
 {
+    const std::size_t segmentSize = dataHeader.segmentSize();
     std::uint32_t code = Code::Ok;
     while (written < length) {
         std::size_t piece = 0;
-        code = writeSegmentPiece(data + written, length - written, piece);
+        code = Code::Ok;
+        if (m_position % segmentSize == 0 && length - written >= segmentSize)
+            code = writeWholeSegments(data + written, length - written, piece);
+        if (piece == 0 && code == Code::Ok)
+            code = writeSegmentPiece(data + written, length - written, piece);
         written += piece;
         if (piece == 0 || code != Code::Ok)
             break;
@@ -517,6 +535,121 @@ std::uint32_t CCryptFile::writeSegmentPiece(const std::uint8_t* data, std::size_
         dirty |= DirtyDataHeader;
     }
     return Code::Ok;
+}
+
+// ---- runs of whole segments ----------------------------------------------------------------
+
+// Segments past the 32-bit counter are left to the one-segment path, which
+// refuses them.
+std::size_t CCryptFile::segmentsWithinCounter(std::uint64_t first, std::size_t count) const
+{
+    if (header.version <= 1)
+        return count;
+    if (first > MaxSegmentIndex)
+        return 0;
+    return std::size_t(std::min<std::uint64_t>(count, MaxSegmentIndex - first + 1));
+}
+
+bool CCryptFile::keySegmentCipher(AvSegmentCipher& cipher) const
+{
+    return fileKey && cipher.setKey(fileKey->aes, header.version > 1);
+}
+
+// Calls `run` for the segments [0, count): a long run is split in two halves,
+// the second on the helper thread with its own cipher, the first here.
+void CCryptFile::forSegmentRuns(std::size_t count, const SegmentRun& run)
+{
+    const bool split = count >= 2 && count * dataHeader.segmentSize() >= ParallelRunBytes;
+    if (!split || !keySegmentCipher(m_helperCipher)) {
+        run(0, count, m_cipher);
+        return;
+    }
+    if (!m_worker)
+        m_worker = std::make_unique<CryptFileWorker>();
+    const std::size_t half = count / 2;
+    m_worker->run([&] { run(half, count - half, m_helperCipher); });
+    run(0, half, m_cipher);
+    m_worker->wait();
+}
+
+// Whole segments replace what they held, so nothing is read back: the new
+// plain text is encrypted into the staging buffer and written in one go. The
+// bytes are those the one-segment writer would produce. Delivers nothing (and
+// leaves the work to that writer) when no whole segment can be done here.
+std::uint32_t CCryptFile::writeWholeSegments(const std::uint8_t* data, std::size_t length, std::size_t& written)
+{
+    written = 0;
+    const std::size_t segmentSize = dataHeader.segmentSize();
+    const std::uint64_t first = m_position / segmentSize;
+    const std::size_t perRun = std::max<std::size_t>(1, WriteRunBytes / segmentSize);
+    const std::size_t count = segmentsWithinCounter(first, std::min(length / segmentSize, perRun));
+    if (count == 0 || !keySegmentCipher(m_cipher))
+        return Code::Ok;
+    const std::size_t bytes = count * segmentSize;
+    if (m_cipherText.size() < bytes)
+        m_cipherText.New(bytes);
+
+    std::atomic<bool> stored = true;
+    forSegmentRuns(count, [&](std::size_t begin, std::size_t runCount, const AvSegmentCipher& cipher) {
+        const std::size_t offset = begin * segmentSize;
+        std::uint8_t* out = m_cipherText.data() + offset;
+        if (!cipher.cryptSegments(first + begin, runCount, segmentSize, data + offset, out)
+            || !stream.writeAt(dataStart + first * segmentSize + offset, out, runCount * segmentSize))
+            stored = false;
+    });
+    if (!stored)
+        return Code::SegmentWrite;
+
+    m_position = (first + count) * segmentSize;
+    written = bytes;
+    if (m_position > dataSize) {
+        dataSize = m_position;
+        dataHeader.padCount = 0;
+        dataHeader.length = DataHeaderLength + m_position;
+        dirty |= DirtyDataHeader;
+    }
+    return Code::Ok;
+}
+
+// Reads whole segments that lie completely inside the data straight into the
+// caller's buffer and decrypts them there. A file that ends early delivers the
+// whole segments it holds; the one-segment reader then deals with the rest.
+std::uint32_t CCryptFile::readWholeSegments(std::uint8_t* target, std::size_t length, std::size_t& delivered)
+{
+    delivered = 0;
+    const std::size_t segmentSize = dataHeader.segmentSize();
+    const std::uint64_t first = m_position / segmentSize;
+    const std::uint64_t fullSegments = dataSize / segmentSize;
+    if (first >= fullSegments)
+        return Code::Ok;
+    const std::size_t count =
+        segmentsWithinCounter(first, std::size_t(std::min<std::uint64_t>(length / segmentSize, fullSegments - first)));
+    if (count == 0 || !keySegmentCipher(m_cipher))
+        return Code::Ok;
+
+    // Whole segments found by the run starting at 0 and by the one after it.
+    std::array<std::size_t, 2> found = { 0, 0 };
+    std::atomic<bool> decrypted = true;
+    std::size_t secondBegin = count;
+    forSegmentRuns(count, [&](std::size_t begin, std::size_t runCount, const AvSegmentCipher& cipher) {
+        const std::size_t offset = begin * segmentSize;
+        const std::size_t got =
+            stream.readAt(dataStart + first * segmentSize + offset, target + offset, runCount * segmentSize);
+        const std::size_t whole = got / segmentSize;
+        if (!cipher.cryptSegments(first + begin, whole, segmentSize, target + offset, target + offset))
+            decrypted = false;
+        found[begin == 0 ? 0 : 1] = whole;
+        if (begin != 0)
+            secondBegin = begin;
+    });
+    if (stream.failed() || !decrypted) {
+        wipe(target, count * segmentSize);
+        return stream.failed() ? Code::StreamFailedBeforeRead : Code::FileKeyNotInRing;
+    }
+    const std::size_t segments = found[0] < secondBegin ? found[0] : found[0] + found[1];
+    delivered = segments * segmentSize;
+    m_position += delivered;
+    return m_position == dataSize ? Code::EndOfData : Code::Ok;
 }
 
 // ---- plain stream: position and size --------------------------------------------------------

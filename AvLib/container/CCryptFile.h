@@ -17,14 +17,18 @@
 #include "container/CryptFileRecords.h"
 #include "container/CryptFileStream.h"
 #include "container/SharedKeyList.h"
+#include "crypto/AvSegmentCipher.h"
 
 #include <cryptopp/secblock.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 
 class AvKeyAES;
+class CryptFileWorker;
 
 class CCryptFile
 {
@@ -157,6 +161,15 @@ private:
     std::uint32_t fillPendingGap();
     std::uint32_t writePieces(const std::uint8_t* data, std::size_t length, std::size_t& written);
 
+    // Runs of whole segments: keyed once, encrypted together, moved with one
+    // read or write per thread.
+    using SegmentRun = std::function<void(std::size_t begin, std::size_t count, const AvSegmentCipher& cipher)>;
+    std::size_t segmentsWithinCounter(std::uint64_t first, std::size_t count) const;
+    bool keySegmentCipher(AvSegmentCipher& cipher) const;
+    void forSegmentRuns(std::size_t count, const SegmentRun& run);
+    std::uint32_t writeWholeSegments(const std::uint8_t* data, std::size_t length, std::size_t& written);
+    std::uint32_t readWholeSegments(std::uint8_t* target, std::size_t length, std::size_t& delivered);
+
     // Headers.
     std::uint32_t assembleHeaderArea(std::string& bytes, std::uint64_t& ownerPosition);
     std::uint32_t checkHeaderAreaKept();
@@ -188,4 +201,8 @@ private:
 
     std::uint64_t m_position = 0; // plain position, relative to the data start
     CryptoPP::SecByteBlock m_segment; // scratch for one segment's plain text
+    CryptoPP::SecByteBlock m_cipherText; // whole segments on their way to the file
+    AvSegmentCipher m_cipher;
+    AvSegmentCipher m_helperCipher;
+    std::unique_ptr<CryptFileWorker> m_worker; // started by the first large read or write
 };

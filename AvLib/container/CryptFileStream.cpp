@@ -39,7 +39,7 @@ CryptFileStream::~CryptFileStream()
 CryptFileStream::CryptFileStream(CryptFileStream&& other) noexcept
     : m_fd(std::exchange(other.m_fd, -1))
     , m_position(other.m_position)
-    , m_failed(other.m_failed)
+    , m_failed(other.m_failed.load())
 {
 }
 
@@ -49,7 +49,7 @@ CryptFileStream& CryptFileStream::operator=(CryptFileStream&& other) noexcept
         close();
         m_fd = std::exchange(other.m_fd, -1);
         m_position = other.m_position;
-        m_failed = other.m_failed;
+        m_failed = other.m_failed.load();
     }
     return *this;
 }

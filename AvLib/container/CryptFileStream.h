@@ -6,8 +6,10 @@
 // so whole runs of segments can be read or written without per-byte overhead.
 // Reaching the end of the file is not an error: reads then return fewer bytes.
 // Only real I/O failures (and short writes) put the stream into its failed
-// state, which stays until clearState().
+// state, which stays until clearState(). readAt and writeAt at disjoint
+// ranges may run on two threads at once.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -32,8 +34,8 @@ public:
     bool isOpen() const { return m_fd >= 0; }
     void close();
 
-    bool failed() const { return m_failed; }
-    void clearState() { m_failed = false; }
+    bool failed() const { return m_failed.load(std::memory_order_relaxed); }
+    void clearState() { m_failed.store(false, std::memory_order_relaxed); }
 
     std::uint64_t position() const { return m_position; }
     void seek(std::uint64_t position) { m_position = position; }
@@ -52,5 +54,5 @@ public:
 private:
     int m_fd = -1;
     std::uint64_t m_position = 0;
-    bool m_failed = false;
+    std::atomic<bool> m_failed = false;
 };

@@ -1,0 +1,67 @@
+#include "container/CryptFileWorker.h"
+
+#include <system_error>
+
+CryptFileWorker::~CryptFileWorker()
+{
+    if (!m_thread.joinable())
+        return;
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_changed.notify_all();
+    m_thread.join();
+}
+
+bool CryptFileWorker::startThread()
+{
+    if (m_thread.joinable())
+        return true;
+    try {
+        m_thread = std::thread([this] { loop(); });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}
+
+void CryptFileWorker::run(std::function<void()> job)
+{
+    if (!startThread()) {
+        job();
+        return;
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_job = std::move(job);
+        m_busy = true;
+    }
+    m_changed.notify_all();
+}
+
+void CryptFileWorker::wait()
+{
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] { return !m_busy; });
+}
+
+void CryptFileWorker::loop()
+{
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_changed.wait(lock, [this] { return m_stopping || m_busy; });
+        if (m_busy) {
+            auto job = std::move(m_job);
+            m_job = nullptr;
+            lock.unlock();
+            job();
+            lock.lock();
+            m_busy = false;
+            m_changed.notify_all();
+            continue;
+        }
+        if (m_stopping)
+            return;
+    }
+}
