@@ -3,7 +3,9 @@
 #include "files/FileHandle.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <fcntl.h>
 #include <filesystem>
 #include <linux/fs.h>
@@ -24,11 +26,14 @@ std::string randomSuffix()
 {
     static constexpr char alphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     unsigned char bytes[8] = {};
-    if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
-        // Uniqueness only matters against other staging files; O_EXCL keeps it safe.
-        const auto fallback = static_cast<unsigned long>(::getpid()) ^ static_cast<unsigned long>(std::rand());
+    if (::getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
+        // The name only has to differ from other staging files, and O_EXCL
+        // catches a clash: the clock will do.
+        timespec now{};
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        const auto mixed = std::uint64_t(now.tv_nsec) ^ (std::uint64_t(now.tv_sec) << 30) ^ std::uint64_t(::getpid());
         for (std::size_t i = 0; i < sizeof bytes; ++i)
-            bytes[i] = static_cast<unsigned char>(fallback >> (i % 4 * 8));
+            bytes[i] = static_cast<unsigned char>(mixed >> (i * 8));
     }
     std::string suffix;
     for (unsigned char byte : bytes)
