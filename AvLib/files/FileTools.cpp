@@ -60,9 +60,7 @@ bool canOpenForReading(const std::string& path)
 
 bool sameFile(const struct stat& a, const std::string& path)
 {
-    struct stat b
-    {
-    };
+    struct stat b = {};
     return ::stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
@@ -146,9 +144,7 @@ std::uint32_t FileTools::EncryptFile(const std::string& plainPath, const std::st
                                << "ErrorCode: " << FileToolsCode::NoAccess;
         return FileToolsCode::NoAccess;
     }
-    struct stat plainInfo
-    {
-    };
+    struct stat plainInfo = {};
     ::fstat(plain.fd(), &plainInfo);
     // Vaulting a file onto itself leaves no source to remove afterwards.
     const bool ontoItself = sameFile(plainInfo, containerPath);
@@ -253,9 +249,7 @@ std::uint32_t FileTools::DecryptFile(const std::string& containerPath, const std
     std::string target = targetPath;
     if (target.empty())
         container->PlainName(target);
-    struct stat containerInfo
-    {
-    };
+    struct stat containerInfo = {};
     const bool ontoItself = ::stat(containerPath.c_str(), &containerInfo) == 0 && sameFile(containerInfo, target);
 
     StagedFile staged;
@@ -421,9 +415,7 @@ std::uint32_t FileTools::ShredFile(const std::string& path, int passes, const Sh
     if (!file.isOpen())
         return FileToolsCode::NoAccess;
 
-    struct stat info
-    {
-    };
+    struct stat info = {};
     const std::uint64_t size = ::fstat(file.fd(), &info) == 0 && info.st_size > 0 ? std::uint64_t(info.st_size) : 0;
     const int passCount = std::clamp(passes, 0, MaxShredPasses);
     if (size > 0 && passCount > 0) {

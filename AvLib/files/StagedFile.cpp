@@ -59,9 +59,7 @@ StagedFile::~StagedFile()
 
 bool StagedFile::canReplace(const std::string& target)
 {
-    struct stat info
-    {
-    };
+    struct stat info = {};
     if (::stat(target.c_str(), &info) != 0)
         return errno == ENOENT;
     if (!S_ISREG(info.st_mode))
@@ -89,9 +87,7 @@ bool StagedFile::create(const std::string& target)
         }
         m_path = candidate;
         m_pending = true;
-        struct stat info
-        {
-        };
+        struct stat info = {};
         if (::stat(m_target.c_str(), &info) == 0 && S_ISREG(info.st_mode))
             ::fchmod(file.fd(), info.st_mode & 07777);
         return true;
