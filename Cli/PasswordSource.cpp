@@ -1,5 +1,7 @@
 #include "PasswordSource.h"
 
+#include "files/FileHandle.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -22,26 +24,6 @@ extern "C" void restoreTerminalAndDie(int signalNumber)
     ::signal(signalNumber, SIG_DFL);
     ::raise(signalNumber);
 }
-
-class FileDescriptor
-{
-public:
-    explicit FileDescriptor(int fd)
-        : m_fd(fd)
-    {
-    }
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 // Reads bytes up to a line end or the end of the input.
 bool readLine(int fd, SecureString& line)
@@ -110,13 +92,13 @@ private:
 
 std::optional<SecureString> PasswordSource::readFirstLine(const std::string& path, std::string& error)
 {
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.get() < 0) {
+    FileHandle file = FileHandle::open(path, O_RDONLY);
+    if (file.fd() < 0) {
         error = "cannot read the password file " + path + ": " + std::strerror(errno);
         return std::nullopt;
     }
     SecureString line;
-    if (!readLine(file.get(), line)) {
+    if (!readLine(file.fd(), line)) {
         error = "cannot read the password file " + path + ": " + std::strerror(errno);
         return std::nullopt;
     }
@@ -125,21 +107,21 @@ std::optional<SecureString> PasswordSource::readFirstLine(const std::string& pat
 
 std::optional<SecureString> PasswordSource::promptOnTerminal(const std::string& prompt, std::string& error)
 {
-    FileDescriptor terminal(::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY));
-    if (terminal.get() < 0 || !::isatty(terminal.get())) {
+    FileHandle terminal = FileHandle::open("/dev/tty", O_RDWR | O_NOCTTY);
+    if (terminal.fd() < 0 || !::isatty(terminal.fd())) {
         error = "no password: give --password-file FILE or set AVLT_PASSWORD (there is no terminal to ask on)";
         return std::nullopt;
     }
     const std::string text = prompt + ": ";
-    if (::write(terminal.get(), text.data(), text.size()) < 0) {
+    if (::write(terminal.fd(), text.data(), text.size()) < 0) {
         error = "cannot write to the terminal";
         return std::nullopt;
     }
     SecureString line;
     bool ok = false;
     {
-        EchoOff quiet(terminal.get());
-        ok = readLine(terminal.get(), line);
+        EchoOff quiet(terminal.fd());
+        ok = readLine(terminal.fd(), line);
     }
     if (!ok) {
         error = "cannot read the password from the terminal";
