@@ -11,6 +11,7 @@
 #include "VaultCommand.h"
 
 #include "log/AvLog.h"
+#include "server/AvKeyServerClient.h"
 #include "settings/AvGlobalLibSettings.h"
 
 CliApp::CliApp(std::ostream& out, std::ostream& err, bool showProgress, PathResolver resolver)
@@ -52,6 +53,12 @@ int CliApp::dispatch(const CliOptions& options)
     // when there is a data folder to hold it.
     if (options.log && !AccountSession::existingDataFolder().empty())
         AvLog::writeStartBanner();
+    // Other users' public keys (shares --set) and server accounts' sign-in go
+    // through the key server unless told to stay offline.
+    if (options.offline)
+        AvGlobalLibSettings::instance().offlineMode = true;
+    else
+        installKeyServerClient();
 
     CliReporter reporter(m_err);
     CliContext context{ m_out, reporter, m_showProgress };

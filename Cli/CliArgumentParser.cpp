@@ -10,7 +10,7 @@ namespace {
 
 // Options that take a value, whichever command they belong to.
 const std::set<std::string> kValueOptions = { "--user", "--password-file", "--to", "--passes", "--set" };
-const std::set<std::string> kGlobalOptions = { "--user", "--password-file", "--log", "--help" };
+const std::set<std::string> kGlobalOptions = { "--user", "--password-file", "--log", "--offline", "--help" };
 
 bool parsePasses(const std::string& text, int& passes)
 {
@@ -75,6 +75,8 @@ std::optional<CliOptions> CliArgumentParser::parse(const std::vector<std::string
             options.help = true;
         else if (name == "--log")
             options.log = true;
+        else if (name == "--offline")
+            options.offline = true;
         else if (name == "--user")
             options.user = value;
         else if (name == "--password-file")

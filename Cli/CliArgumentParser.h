@@ -22,6 +22,7 @@ struct CliOptions
     std::string user;
     std::string passwordFile;
     bool log = false;
+    bool offline = false;
 
     // vault and unvault.
     std::string toFolder;

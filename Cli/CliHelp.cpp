@@ -21,9 +21,13 @@ Global options:
                            key-ring file in the data folder
   --password-file FILE     read the password from the first line of FILE; else
                            $AVLT_PASSWORD; else ask on the terminal (no echo)
+  --offline                never contact the key server (other users' keys then
+                           come only from the local cache)
   --log                    write the diagnostic log Ardentvault.log in the data folder
   -h, --help               show this help; "avlt COMMAND --help" for a command
 
+The key server is https://keys.ardentvault.org unless ARDENTVAULT_SERVER_URL
+names another (ARDENTVAULT_CA_FILE adds a trusted certificate authority).
 Relative paths are taken from the folder avlt was started in. A progress bar
 is drawn on standard error when it is a terminal. Exit status: 0 on success,
 1 when something failed (one line per failure on standard error, with the

@@ -2,7 +2,8 @@
 
 // Runs the real avlt program as a child process: its own session (so it has
 // no terminal to prompt on), a chosen working directory, an environment made
-// only of HOME, PATH and the variables a test sets, standard input from
+// only of HOME, PATH, a key server address that refuses connections and the
+// variables a test sets, standard input from
 // /dev/null, and standard output and error captured.
 
 #include <map>

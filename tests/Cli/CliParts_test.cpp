@@ -34,7 +34,7 @@ TEST(CliArgumentParser, ReadsGlobalOptionsBeforeAndAfterTheCommand)
 {
     std::string error;
     auto options = CliArgumentParser::parse(
-        words("--user 123456 vault --to out --remove-source --password-file=pw a b --overwrite"), error);
+        words("--user 123456 vault --to out --remove-source --password-file=pw a b --overwrite --offline"), error);
     ASSERT_TRUE(options) << error;
     EXPECT_EQ(options->command, "vault");
     EXPECT_EQ(options->user, "123456");
@@ -42,6 +42,7 @@ TEST(CliArgumentParser, ReadsGlobalOptionsBeforeAndAfterTheCommand)
     EXPECT_EQ(options->toFolder, "out");
     EXPECT_TRUE(options->removeSource);
     EXPECT_TRUE(options->overwrite);
+    EXPECT_TRUE(options->offline);
     EXPECT_EQ(options->paths, (std::vector<std::string>{ "a", "b" }));
 }
 
