@@ -2,6 +2,10 @@
 
 #include <system_error>
 
+#ifdef __linux__
+#include <sched.h>
+#endif
+
 CryptFileWorker::~CryptFileWorker()
 {
     if (!m_thread.joinable())
@@ -64,4 +68,14 @@ void CryptFileWorker::loop()
         if (m_stopping)
             return;
     }
+}
+
+int CryptFileWorker::usableCpus()
+{
+#ifdef __linux__
+    cpu_set_t allowed;
+    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0)
+        return CPU_COUNT(&allowed);
+#endif
+    return int(std::thread::hardware_concurrency());
 }

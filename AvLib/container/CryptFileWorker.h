@@ -25,6 +25,10 @@ public:
     void run(std::function<void()> job);
     void wait();
 
+    // CPUs this process may run on now: with only one, a helper thread
+    // would only take turns with the caller.
+    static int usableCpus();
+
 private:
     bool startThread();
     void loop();
