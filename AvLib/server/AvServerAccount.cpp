@@ -127,8 +127,10 @@ std::string AvServerAccount::RecoverPassword(
 
     AVServerConnector connector(true);
     const std::string answer = connector.PasswordRecovery(user, trimSpaces(code));
-    if (answer.size() <= 3 || answer.compare(0, 3, "OK:") != 0)
+    if (answer.compare(0, 3, "OK:") != 0)
         return answer;
+    if (answer.size() == 3)
+        return "Error"; // "OK" without the server's half
 
     const AvCredentials recovered(user, localHalf, answer.substr(3), 0);
     if (!recovered.isValid())
