@@ -97,6 +97,12 @@ bool HttpFrontend::bind(std::string& error)
 
 void HttpFrontend::installHandlers()
 {
+    // The library's default adds SO_REUSEPORT, which would let a second
+    // server process bind the same port and silently take half the requests.
+    m_server->set_socket_options([](socket_t socket) {
+        int yes = 1;
+        ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     m_server->set_payload_max_length(m_config.maxBodyBytes);
     m_server->set_read_timeout(10, 0);
     m_server->set_write_timeout(10, 0);
