@@ -50,10 +50,11 @@ bool KeyServerApp::prepareCertificate(std::string& certificate, std::string& key
 
 bool KeyServerApp::start()
 {
+    // A folder made here is for this user only; an existing one keeps its mode.
     std::error_code ignored;
-    std::filesystem::create_directories(m_options.dataDir, ignored);
-    std::filesystem::permissions(
-        m_options.dataDir, std::filesystem::perms::owner_all, std::filesystem::perm_options::replace, ignored);
+    if (std::filesystem::create_directories(m_options.dataDir, ignored))
+        std::filesystem::permissions(
+            m_options.dataDir, std::filesystem::perms::owner_all, std::filesystem::perm_options::replace, ignored);
 
     std::string error;
     std::string certificate;
