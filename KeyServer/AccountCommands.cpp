@@ -60,23 +60,14 @@ CommandResult AccountCommands::changePassword(const CommandRequest& request)
     if (caller.failure != Failure::None)
         return CommandResult::fail(caller.failure);
     RequestFields fields(request.body);
-    UploadedCredentials uploaded = fields.uploadedCredentials();
+    const UploadedCredentials uploaded = fields.uploadedCredentials();
     if (!fields.isValid())
         return CommandResult::fail(Failure::InvalidRequest);
 
     // The uploaded list, sealed under the new password, replaces the stored one.
     CredentialUpdate update;
-    update.activeKey = KeyList::chooseActiveKey(uploaded.keys, uploaded.activeKey, caller.account);
-    if (update.activeKey == 0)
-        return CommandResult::fail(Failure::InvalidRequest);
-    KeyList::keepKnownPublicKeys(uploaded.keys, caller.account.keys);
-    const auto verifier = m_hash.make(uploaded.newPassword);
-    if (!verifier)
-        return CommandResult::fail(Failure::ServerError);
-    update.verifier = *verifier;
-    update.passwordRecovery = uploaded.passwordRecovery;
-    update.partialPassword = uploaded.partialPassword;
-    update.keys = std::move(uploaded.keys);
+    if (const Failure failure = uploaded.toUpdate(caller.account, m_hash, update); failure != Failure::None)
+        return CommandResult::fail(failure);
     return fromStatus(m_store.storeCredentials(caller.account.loginId, update, nullptr));
 }
 

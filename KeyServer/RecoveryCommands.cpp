@@ -1,6 +1,5 @@
 #include "RecoveryCommands.h"
 
-#include "KeyList.h"
 #include "RequestFields.h"
 
 namespace keyserver {
@@ -98,7 +97,7 @@ CommandResult RecoveryCommands::completeReset(const CommandRequest& request)
 {
     RequestFields fields(request.body);
     const std::string code = fields.code("ResetCode");
-    UploadedCredentials uploaded = fields.uploadedCredentials();
+    const UploadedCredentials uploaded = fields.uploadedCredentials();
     if (!fields.isValid() || uploaded.activeKey == 0 || code.empty())
         return CommandResult::fail(Failure::InvalidRequest);
     const Target target = findTarget(request);
@@ -111,16 +110,8 @@ CommandResult RecoveryCommands::completeReset(const CommandRequest& request)
     // A reset starts over with the new key pair; the old keys cannot be
     // opened without the old password anyway.
     CredentialUpdate update;
-    update.activeKey = KeyList::chooseActiveKey(uploaded.keys, uploaded.activeKey, Account{});
-    if (update.activeKey == 0)
-        return CommandResult::fail(Failure::InvalidRequest);
-    const auto verifier = m_hash.make(uploaded.newPassword);
-    if (!verifier)
-        return CommandResult::fail(Failure::ServerError);
-    update.verifier = *verifier;
-    update.passwordRecovery = uploaded.passwordRecovery;
-    update.partialPassword = uploaded.partialPassword;
-    update.keys = std::move(uploaded.keys);
+    if (const Failure failure = uploaded.toUpdate(Account{}, m_hash, update); failure != Failure::None)
+        return CommandResult::fail(failure);
     // The mailed code proves the address as well as a verification code would.
     update.markVerified = true;
 

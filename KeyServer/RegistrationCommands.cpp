@@ -1,6 +1,5 @@
 #include "RegistrationCommands.h"
 
-#include "KeyList.h"
 #include "RequestFields.h"
 
 #include <openssl/rand.h>
@@ -114,7 +113,7 @@ CommandResult RegistrationCommands::validateUser(const CommandRequest& request)
     RequestFields fields(request.body);
     const std::string user = fields.looseText("User");
     const std::string code = fields.code("Verifier");
-    UploadedCredentials uploaded = fields.uploadedCredentials();
+    const UploadedCredentials uploaded = fields.uploadedCredentials();
     if (!fields.isValid() || uploaded.activeKey == 0)
         return CommandResult::fail(Failure::InvalidRequest);
 
@@ -143,16 +142,8 @@ CommandResult RegistrationCommands::validateUser(const CommandRequest& request)
     }
 
     CredentialUpdate update;
-    update.activeKey = KeyList::chooseActiveKey(uploaded.keys, uploaded.activeKey, account);
-    if (update.activeKey == 0)
-        return CommandResult::fail(Failure::InvalidRequest);
-    const auto verifier = m_hash.make(uploaded.newPassword);
-    if (!verifier)
-        return CommandResult::fail(Failure::ServerError);
-    update.verifier = *verifier;
-    update.passwordRecovery = uploaded.passwordRecovery;
-    update.partialPassword = uploaded.partialPassword;
-    update.keys = std::move(uploaded.keys);
+    if (const Failure failure = uploaded.toUpdate(account, m_hash, update); failure != Failure::None)
+        return CommandResult::fail(failure);
     update.markVerified = true;
 
     const CodePurpose purpose = CodePurpose::Verification;

@@ -1,5 +1,7 @@
 #include "RequestFields.h"
 
+#include "KeyList.h"
+
 #include "util/AvStrings.h"
 
 #include <algorithm>
@@ -212,6 +214,22 @@ UploadedCredentials RequestFields::uploadedCredentials()
     if (has("ActiveKey"))
         credentials.activeKey = keyId("ActiveKey");
     return credentials;
+}
+
+Failure UploadedCredentials::toUpdate(const Account& stored, const VerifierHash& hash, CredentialUpdate& update) const
+{
+    update.activeKey = KeyList::chooseActiveKey(keys, activeKey, stored);
+    if (update.activeKey == 0)
+        return Failure::InvalidRequest;
+    const auto verifier = hash.make(newPassword);
+    if (!verifier)
+        return Failure::ServerError;
+    update.verifier = *verifier;
+    update.passwordRecovery = passwordRecovery;
+    update.partialPassword = partialPassword;
+    update.keys = keys;
+    KeyList::keepKnownPublicKeys(update.keys, stored.keys);
+    return Failure::None;
 }
 
 bool RequestFields::isValidEmail(std::string_view address)

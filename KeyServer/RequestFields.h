@@ -8,6 +8,7 @@
 // make the server store.
 
 #include "AccountStore.h"
+#include "CommandResult.h"
 
 #include <json/value.h>
 
@@ -27,6 +28,12 @@ struct UploadedCredentials
     std::string partialPassword;
     std::uint64_t activeKey = 0; // 0 when "ActiveKey" was not sent
     std::vector<StoredKey> keys;
+
+    // The update to store for an account holding `stored`: a new verifier of
+    // the password value, the recovery half and the key list with its active
+    // key (KeyList::chooseActiveKey; public keys the upload omits are kept).
+    // InvalidRequest when no active key qualifies, ServerError when hashing fails.
+    Failure toUpdate(const Account& stored, const VerifierHash& hash, CredentialUpdate& update) const;
 };
 
 class RequestFields
