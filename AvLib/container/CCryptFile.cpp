@@ -84,6 +84,7 @@ CCryptFile::~CCryptFile()
 {
     if (stream.isOpen()) {
         Close(false);
+        settleWrites();
         stream.close();
     }
     myKeyId = NoKey;
@@ -336,6 +337,8 @@ std::uint32_t CCryptFile::Read(void* buffer, std::size_t length, std::size_t& co
         return Code::FileKeyNotInRing;
     if (!buffer && length > 0)
         return Code::BadArgument;
+    if (const std::uint32_t code = settleWrites(); code != Code::Ok)
+        return code;
     stream.clearState();
 
     auto* bytes = static_cast<std::uint8_t*>(buffer);
@@ -408,6 +411,8 @@ std::uint32_t CCryptFile::Write(const void* data, std::size_t length, std::size_
     written = 0;
     if (openKind == ReadOnly)
         return Code::ReadOnly;
+    if (m_writeBehindFailed)
+        return settleWrites();
     if (!stream.isOpen() || stream.failed())
         return Code::StreamFailedBeforeWrite;
     if (shares.empty())
@@ -449,6 +454,9 @@ std::uint32_t CCryptFile::writePieces(const std::uint8_t* data, std::size_t leng
         code = Code::Ok;
         if (m_position % segmentSize == 0 && length - written >= segmentSize)
             code = writeWholeSegments(data + written, length - written, piece);
+        // The one-segment writer reads the segment back from the file.
+        if (piece == 0 && code == Code::Ok)
+            code = settleWrites();
         if (piece == 0 && code == Code::Ok)
             code = writeSegmentPiece(data + written, length - written, piece);
         written += piece;
@@ -574,7 +582,8 @@ void CCryptFile::forSegmentRuns(std::size_t count, const SegmentRun& run)
 }
 
 // Whole segments replace what they held, so nothing is read back: the new
-// plain text is encrypted into the staging buffer and written in one go. The
+// plain text is encrypted into the staging buffer (by two threads when the
+// run is long) and written in one go. The
 // bytes are those the one-segment writer would produce. Delivers nothing (and
 // leaves the work to that writer) when no whole segment can be done here.
 std::uint32_t CCryptFile::writeWholeSegments(const std::uint8_t* data, std::size_t length, std::size_t& written)
@@ -590,16 +599,18 @@ std::uint32_t CCryptFile::writeWholeSegments(const std::uint8_t* data, std::size
     if (m_cipherText.size() < bytes)
         m_cipherText.New(bytes);
 
-    std::atomic<bool> stored = true;
+    // One write for the whole run: writes to one file take turns in the
+    // kernel anyway, and a second writer would only wait for the first.
+    std::atomic<bool> encrypted = true;
     forSegmentRuns(count, [&](std::size_t begin, std::size_t runCount, const AvSegmentCipher& cipher) {
         const std::size_t offset = begin * segmentSize;
-        std::uint8_t* out = m_cipherText.data() + offset;
-        if (!cipher.cryptSegments(first + begin, runCount, segmentSize, data + offset, out)
-            || !stream.writeAt(dataStart + first * segmentSize + offset, out, runCount * segmentSize))
-            stored = false;
+        if (!cipher.cryptSegments(first + begin, runCount, segmentSize, data + offset, m_cipherText.data() + offset))
+            encrypted = false;
     });
-    if (!stored)
+    if (!encrypted)
         return Code::SegmentWrite;
+    if (const std::uint32_t code = storeWholeSegments(dataStart + first * segmentSize, bytes); code != Code::Ok)
+        return code;
 
     m_position = (first + count) * segmentSize;
     written = bytes;
@@ -610,6 +621,38 @@ std::uint32_t CCryptFile::writeWholeSegments(const std::uint8_t* data, std::size
         dirty |= DirtyDataHeader;
     }
     return Code::Ok;
+}
+
+// Puts the encrypted run into the file, or (writing behind) hands it to the
+// writer thread once the run before it is in the file.
+std::uint32_t CCryptFile::storeWholeSegments(std::uint64_t offset, std::size_t bytes)
+{
+    if (!m_writeBehind)
+        return stream.writeAt(offset, m_cipherText.data(), bytes) ? Code::Ok : Code::SegmentWrite;
+    if (const std::uint32_t code = settleWrites(); code != Code::Ok)
+        return code;
+    if (!m_writer)
+        m_writer = std::make_unique<CryptFileWorker>();
+    m_writingText.swap(m_cipherText);
+    m_writer->run([this, offset, bytes] {
+        if (!stream.writeAt(offset, m_writingText.data(), bytes))
+            m_writeBehindFailed = true;
+    });
+    return Code::Ok;
+}
+
+std::uint32_t CCryptFile::settleWrites()
+{
+    if (m_writer)
+        m_writer->wait();
+    return m_writeBehindFailed ? Code::SegmentWrite : Code::Ok;
+}
+
+void CCryptFile::setWriteBehind(bool on)
+{
+    if (!on)
+        settleWrites();
+    m_writeBehind = on;
 }
 
 // Reads whole segments that lie completely inside the data straight into the
@@ -796,6 +839,9 @@ std::uint32_t CCryptFile::Flush(std::uint32_t flags)
 {
     if (openKind == ReadOnly)
         return Code::FlushReadOnly;
+    // Headers describing data that did not reach the file must not be written.
+    if (const std::uint32_t code = settleWrites(); code != Code::Ok)
+        return code;
     if (dirty == 0)
         return Code::NothingDirty;
     if (access < AccessFromShare)
@@ -877,6 +923,7 @@ std::uint32_t CCryptFile::CheckFileSignature(const std::string& filePath)
 
 std::uint32_t CCryptFile::CheckSignature()
 {
+    settleWrites();
     return checkSignatureOf(stream, path);
 }
 

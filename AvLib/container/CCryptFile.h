@@ -21,6 +21,7 @@
 
 #include <cryptopp/secblock.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -92,6 +93,13 @@ public:
     std::uint32_t Tell(std::uint64_t& position) const;
     // Grows the contents with zero bytes; shrinking goes to Truncate.
     std::uint32_t SetSize(std::uint64_t size);
+    // With write-behind on, a write of whole segments returns once they are
+    // encrypted, and a helper thread puts them into the file while the caller
+    // goes on; the next Write of whole segments waits for that. A failed write
+    // is then reported by the following Write, Read or Flush (0xA001002A) and
+    // by every one after it, and the headers are no longer written: for
+    // callers that discard the whole container on any failure. Off by default.
+    void setWriteBehind(bool on);
     // Plain size of the contents; 0xA001000B when the file is not open.
     std::uint32_t GetDataSize(std::uint64_t& size) const;
     // Whether the signed-in account can open the contents: 0 or 0xA0010005.
@@ -169,6 +177,9 @@ private:
     void forSegmentRuns(std::size_t count, const SegmentRun& run);
     std::uint32_t writeWholeSegments(const std::uint8_t* data, std::size_t length, std::size_t& written);
     std::uint32_t readWholeSegments(std::uint8_t* target, std::size_t length, std::size_t& delivered);
+    std::uint32_t storeWholeSegments(std::uint64_t offset, std::size_t bytes);
+    // Waits for a write still under way; its failure is returned from then on.
+    std::uint32_t settleWrites();
 
     // Headers.
     std::uint32_t assembleHeaderArea(std::string& bytes, std::uint64_t& ownerPosition);
@@ -205,4 +216,8 @@ private:
     AvSegmentCipher m_cipher;
     AvSegmentCipher m_helperCipher;
     std::unique_ptr<CryptFileWorker> m_worker; // started by the first large read or write
+    bool m_writeBehind = false;
+    CryptoPP::SecByteBlock m_writingText; // whole segments the writer thread is putting into the file
+    std::unique_ptr<CryptFileWorker> m_writer; // started by the first write behind
+    std::atomic<bool> m_writeBehindFailed = false;
 };

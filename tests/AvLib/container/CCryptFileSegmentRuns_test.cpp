@@ -14,22 +14,33 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <random>
+
+#include <sys/resource.h>
 
 namespace {
 
 constexpr std::size_t SegmentSize = 4096;
 
-class CCryptFileSegmentRuns : public CryptFileTest, public ::testing::WithParamInterface<int>
+struct RunsCase
+{
+    int version;
+    bool writeBehind;
+};
+
+class CCryptFileSegmentRuns : public CryptFileTest, public ::testing::WithParamInterface<RunsCase>
 {
 protected:
+    int version() const { return GetParam().version; }
+
     // A container of the parameter's format version holding `plain`. A
     // version 1 file is made from a version 2 file: version byte patched,
     // owner name rotated back, every segment re-encrypted on the IV as stored.
     std::string makeContainerOfVersion(const std::string& file, const std::string& plain)
     {
         std::string bytes = makeContainer(file, plain);
-        if (GetParam() == 1) {
+        if (version() == 1) {
             AvAesRecord key = ring().fileKeys.at(read64(bytes, 42)).aes;
             // Version 1 uses the IV as the share holds it: counter 0, as made.
             for (int i = 0; i < 4; ++i)
@@ -75,7 +86,7 @@ protected:
         CCryptFile container(file, CCryptFile::ReadOnly, 0, code); // imports the file key from the share
         ASSERT_EQ(code, 0u);
         const AvAesRecord& key = ring().fileKeys.at(container.fileKeyIdentifier()).aes;
-        const std::string expected = referenceCipherText(key, GetParam(), plain + std::string(pad, '\0'));
+        const std::string expected = referenceCipherText(key, version(), plain + std::string(pad, '\0'));
         EXPECT_TRUE(bytes.substr(DataStart) == expected) << "ciphertext differs from the one-segment algorithm";
     }
 };
@@ -104,12 +115,13 @@ TEST_P(CCryptFileSegmentRuns, RandomWritesGiveTheOneSegmentCipherText)
     const std::string file = path("runs.avlt");
     std::string plain = pattern(10000, 3);
     makeContainerOfVersion(file, plain);
-    std::mt19937 random(20261211u + unsigned(GetParam()));
+    std::mt19937 random(20261211u + unsigned(version()));
     {
         std::uint32_t code = 0;
         CCryptFile container(file, CCryptFile::Update, 0, code);
         ASSERT_EQ(code, 0u);
-        ASSERT_EQ(container.formatVersion(), GetParam());
+        ASSERT_EQ(container.formatVersion(), version());
+        container.setWriteBehind(GetParam().writeBehind);
         for (int step = 0; step < 40; ++step) {
             SCOPED_TRACE(step);
             // Mostly aligned offsets, some inside segments, some past the end.
@@ -141,7 +153,7 @@ TEST_P(CCryptFileSegmentRuns, RandomReadsDeliverThePlainText)
     // Not a multiple of 16, so the last segment carries padding.
     const std::string plain = pattern(2'500'003, 5);
     makeContainerOfVersion(file, plain);
-    std::mt19937 random(4242u + unsigned(GetParam()));
+    std::mt19937 random(4242u + unsigned(version()));
 
     std::uint32_t code = 0;
     CCryptFile container(file, CCryptFile::ReadOnly, 0, code);
@@ -176,6 +188,7 @@ TEST_P(CCryptFileSegmentRuns, PieceSizesDoNotChangeTheFile)
             std::uint32_t code = 0;
             CCryptFile container(file, CCryptFile::Update, 0, code);
             ASSERT_EQ(code, 0u);
+            container.setWriteBehind(GetParam().writeBehind);
             for (std::size_t at = 0; at < plain.size(); at += pieceSize) {
                 const std::size_t length = std::min(pieceSize, plain.size() - at);
                 std::size_t written = 0;
@@ -188,8 +201,11 @@ TEST_P(CCryptFileSegmentRuns, PieceSizesDoNotChangeTheFile)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(FormatVersions, CCryptFileSegmentRuns, ::testing::Values(1, 2),
-    [](const auto& info) { return "Version" + std::to_string(info.param); });
+INSTANTIATE_TEST_SUITE_P(FormatVersions, CCryptFileSegmentRuns,
+    ::testing::Values(RunsCase{ 1, false }, RunsCase{ 2, false }, RunsCase{ 1, true }, RunsCase{ 2, true }),
+    [](const auto& info) {
+        return "Version" + std::to_string(info.param.version) + (info.param.writeBehind ? "WriteBehind" : "");
+    });
 
 // A file cut short inside a run of whole segments delivers the whole segments
 // it still holds and then what is left of the cut one, as the one-segment
@@ -211,6 +227,45 @@ TEST_F(CCryptFileCutShort, RunCutShortDeliversWhatTheFileHolds)
     EXPECT_EQ(code, CryptFileCode::EndOfData);
     ASSERT_EQ(read.size(), kept);
     EXPECT_TRUE(read == plain.substr(0, kept));
+}
+
+// Writing behind, a write that fails in the file (here: past the file size
+// limit) is reported by the calls after it, and the headers are never written
+// over data that is missing.
+TEST_F(CCryptFileCutShort, FailedWriteBehindIsReportedByTheNextCalls)
+{
+    const std::string file = path("limited.avlt");
+    const std::string plain = pattern(512 * 1024, 13);
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto savedSignal = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = saved;
+    limited.rlim_cur = 64 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+
+    std::uint32_t first = 0;
+    std::uint32_t second = 0;
+    std::uint32_t close = 0;
+    {
+        std::uint32_t code = 0;
+        CCryptFile container(file, CCryptFile::Create, 0, code);
+        EXPECT_EQ(code, 0u);
+        EXPECT_EQ(container.AddShare(m_ownerKey, OwnerName), 0u);
+        container.setWriteBehind(true);
+        std::size_t written = 0;
+        first = container.Write(plain.data(), plain.size(), written);
+        second = container.Write(plain.data(), plain.size(), written);
+        close = container.Close(false);
+    }
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, savedSignal);
+
+    EXPECT_EQ(first, 0u); // handed over; the failure comes later
+    EXPECT_EQ(second, CryptFileCode::SegmentWrite);
+    EXPECT_EQ(close, CryptFileCode::SegmentWrite);
+    const std::string bytes = readWholeFile(file);
+    ASSERT_GE(bytes.size(), DataStart);
+    EXPECT_EQ(read64(bytes, DataHeaderOffset + 1), 11u); // the headers of the empty start
 }
 
 } // namespace
