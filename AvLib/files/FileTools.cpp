@@ -3,6 +3,7 @@
 #include "container/CCryptFile.h"
 #include "container/CCryptFileCodes.h"
 #include "crypto/AvEncrypt.h"
+#include "files/ChunkPipeline.h"
 #include "files/FileHandle.h"
 #include "files/FileToolsCodes.h"
 #include "files/StagedFile.h"
@@ -64,20 +65,12 @@ bool sameFile(const struct stat& a, const std::string& path)
     return ::stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// The chunk buffer of both directions; wiped when released because it holds
-// plain text.
-class ChunkBuffer
+// A file of at most one chunk needs no second thread and no full-size buffer
+// (many small files are vaulted one after the other).
+std::size_t chunkSizeFor(std::uint64_t size)
 {
-public:
-    ChunkBuffer()
-        : m_bytes(FileTools::ChunkSize)
-    {
-    }
-    std::uint8_t* data() { return m_bytes.data(); }
-
-private:
-    CryptoPP::SecByteBlock m_bytes;
-};
+    return std::size_t(std::clamp<std::uint64_t>(size, 1, FileTools::ChunkSize));
+}
 
 // Finds the public key of every user, asking the key ring's key-server look-up
 // for users it does not hold yet. Stops at the first user that cannot be
@@ -174,30 +167,40 @@ std::uint32_t FileTools::EncryptFile(const std::string& plainPath, const std::st
     }
 
     const std::uint64_t total = plainInfo.st_size > 0 ? std::uint64_t(plainInfo.st_size) : 0;
+    const std::size_t chunkSize = chunkSizeFor(total);
+    // Reading (helper thread) runs ahead of encrypting (here), and the
+    // container writes each run behind while the next one is encrypted: a
+    // failure it meets is reported by the next Write or the Close, and the
+    // staged container is then discarded.
+    container->setWriteBehind(true);
+    std::uint64_t offered = 0; // read so far, on the reading side
+    const auto readChunk = [&](ChunkPipeline::Chunk& chunk) {
+        chunk.wanted = std::size_t(std::min<std::uint64_t>(chunkSize, total - offered));
+        const ssize_t count = plain.readAll(chunk.bytes.data(), chunk.wanted);
+        chunk.failed = count < 0;
+        chunk.length = count > 0 ? std::size_t(count) : 0;
+        offered += chunk.length;
+        return !chunk.failed && chunk.length != 0 && chunk.length == chunk.wanted && offered < total;
+    };
     std::uint64_t done = 0;
     bool cancelled = false;
-    {
-        ChunkBuffer buffer;
-        for (;;) {
-            const std::size_t wanted = std::size_t(std::min<std::uint64_t>(ChunkSize, total - done));
-            const ssize_t count = plain.readAll(buffer.data(), wanted);
-            if (count < 0) {
-                code = FileToolsCode::ReadFailed;
-                break;
-            }
-            std::size_t written = 0;
-            code = container->Write(buffer.data(), std::size_t(count), written);
-            if (isFailure(code))
-                break;
-            done += std::size_t(count);
-            reportProgress(progress, done, total);
-            cancelled = cancelRequested(cancel);
-            // A short or empty chunk is the end of the plain file (or of the
-            // size it had when vaulting began).
-            if (count == 0 || std::size_t(count) < wanted || done >= total || cancelled)
-                break;
+    const auto vaultChunk = [&](ChunkPipeline::Chunk& chunk) {
+        if (chunk.failed) {
+            code = FileToolsCode::ReadFailed;
+            return false;
         }
-    }
+        std::size_t written = 0;
+        code = container->Write(chunk.bytes.data(), chunk.length, written);
+        if (isFailure(code))
+            return false;
+        done += chunk.length;
+        reportProgress(progress, done, total);
+        cancelled = cancelRequested(cancel);
+        // A short or empty chunk is the end of the plain file (or of the
+        // size it had when vaulting began).
+        return !(chunk.length == 0 || chunk.length < chunk.wanted || done >= total || cancelled);
+    };
+    ChunkPipeline::run(chunkSize, total > ChunkSize, ChunkPipeline::CallerRuns::Sink, readChunk, vaultChunk);
 
     if (!isFailure(code) && !cancelled) {
         const std::uint32_t closeCode = container->Close(false);
@@ -259,26 +262,37 @@ std::uint32_t FileTools::DecryptFile(const std::string& containerPath, const std
     if (!output.isOpen())
         return FileToolsCode::NoAccess;
 
+    // Decrypting (here, with the container's own helper thread) runs ahead
+    // of writing the plain file (helper thread). One byte more than the data
+    // lets a small file end with its first read.
+    const std::size_t chunkSize = dataSize < ChunkSize ? chunkSizeFor(dataSize + 1) : ChunkSize;
     std::uint64_t total = 0;
     bool cancelled = false;
-    {
-        ChunkBuffer buffer;
-        for (;;) {
-            std::size_t count = 0;
-            code = container->Read(buffer.data(), ChunkSize, count);
-            total += count;
-            if (isFailure(code))
-                break;
-            if (!output.writeAll(buffer.data(), count)) {
-                code = FileToolsCode::WriteFailed;
-                break;
-            }
-            reportProgress(progress, total, dataSize);
-            cancelled = cancelRequested(cancel);
-            if (count != ChunkSize || cancelled)
-                break;
+    const auto decryptChunk = [&](ChunkPipeline::Chunk& chunk) {
+        std::size_t count = 0;
+        code = container->Read(chunk.bytes.data(), chunkSize, count);
+        total += count;
+        chunk.wanted = chunkSize;
+        if (isFailure(code))
+            return false; // nothing of this chunk is written
+        chunk.length = count;
+        reportProgress(progress, total, dataSize);
+        cancelled = cancelRequested(cancel);
+        return count == chunkSize && !cancelled;
+    };
+    bool writeFailed = false;
+    const auto writeChunk = [&](ChunkPipeline::Chunk& chunk) {
+        if (chunk.length > 0 && !output.writeAll(chunk.bytes.data(), chunk.length)) {
+            writeFailed = true;
+            return false;
         }
-    }
+        return true;
+    };
+    ChunkPipeline::run(chunkSize, dataSize > ChunkSize, ChunkPipeline::CallerRuns::Source, decryptChunk, writeChunk);
+    // Reading never gets ahead of a failed write by more than the chunks in
+    // flight, and a failed read is never written: a write failure came first.
+    if (writeFailed)
+        code = FileToolsCode::WriteFailed;
     container.reset();
     if (!output.close() && !isFailure(code))
         code = FileToolsCode::WriteFailed;

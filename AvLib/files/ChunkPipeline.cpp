@@ -1,0 +1,159 @@
+#include "files/ChunkPipeline.h"
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// The two queues between the stages and the flags that end a run.
+class ChunkQueues
+{
+public:
+    using Chunk = ChunkPipeline::Chunk;
+
+    ChunkQueues(std::size_t count, std::size_t chunkSize)
+        : m_chunks(count)
+    {
+        for (auto& chunk : m_chunks) {
+            chunk.bytes.New(chunkSize);
+            m_empty.push_back(&chunk);
+        }
+    }
+
+    // Source side: an empty chunk, or null once the sink has stopped.
+    Chunk* takeEmpty()
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_stopped || !m_empty.empty(); });
+        if (m_stopped)
+            return nullptr;
+        Chunk* chunk = m_empty.front();
+        m_empty.pop_front();
+        return chunk;
+    }
+    void putFull(Chunk* chunk)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_full.push_back(chunk);
+        }
+        m_changed.notify_all();
+    }
+    void finishSource()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_sourceDone = true;
+        }
+        m_changed.notify_all();
+    }
+
+    // Sink side: the next full chunk, or null when there is none to come.
+    Chunk* takeFull()
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_stopped || !m_full.empty() || m_sourceDone; });
+        if (m_stopped || m_full.empty())
+            return nullptr;
+        Chunk* chunk = m_full.front();
+        m_full.pop_front();
+        return chunk;
+    }
+    void putEmpty(Chunk* chunk)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_empty.push_back(chunk);
+        }
+        m_changed.notify_all();
+    }
+    void stop()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stopped = true;
+        }
+        m_changed.notify_all();
+    }
+
+private:
+    std::vector<Chunk> m_chunks;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Chunk*> m_empty;
+    std::deque<Chunk*> m_full;
+    bool m_sourceDone = false;
+    bool m_stopped = false;
+};
+
+void sourceLoop(ChunkQueues& queues, const ChunkPipeline::Stage& source)
+{
+    while (ChunkPipeline::Chunk* chunk = queues.takeEmpty()) {
+        chunk->length = 0;
+        chunk->wanted = 0;
+        chunk->failed = false;
+        const bool more = source(*chunk);
+        queues.putFull(chunk);
+        if (!more)
+            break;
+    }
+    queues.finishSource();
+}
+
+void sinkLoop(ChunkQueues& queues, const ChunkPipeline::Stage& sink)
+{
+    while (ChunkPipeline::Chunk* chunk = queues.takeFull()) {
+        const bool more = sink(*chunk);
+        queues.putEmpty(chunk);
+        if (!more) {
+            queues.stop();
+            break;
+        }
+    }
+    // A source still filling must not wait for room forever.
+    queues.stop();
+}
+
+void runInTurns(std::size_t chunkSize, const ChunkPipeline::Stage& source, const ChunkPipeline::Stage& sink)
+{
+    ChunkPipeline::Chunk chunk;
+    chunk.bytes.New(chunkSize);
+    for (;;) {
+        chunk.length = 0;
+        chunk.wanted = 0;
+        chunk.failed = false;
+        const bool more = source(chunk);
+        if (!sink(chunk) || !more)
+            return;
+    }
+}
+
+} // namespace
+
+void ChunkPipeline::run(std::size_t chunkSize, bool overlap, CallerRuns caller, const Stage& source, const Stage& sink)
+{
+    if (!overlap) {
+        runInTurns(chunkSize, source, sink);
+        return;
+    }
+    ChunkQueues queues(ChunksInFlight, chunkSize);
+    std::thread helper;
+    try {
+        if (caller == CallerRuns::Source)
+            helper = std::thread([&] { sinkLoop(queues, sink); });
+        else
+            helper = std::thread([&] { sourceLoop(queues, source); });
+    } catch (const std::system_error&) {
+        runInTurns(chunkSize, source, sink);
+        return;
+    }
+    if (caller == CallerRuns::Source)
+        sourceLoop(queues, source);
+    else
+        sinkLoop(queues, sink);
+    helper.join();
+}
