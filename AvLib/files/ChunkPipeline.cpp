@@ -2,7 +2,9 @@
 
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -118,42 +120,49 @@ void sinkLoop(ChunkQueues& queues, const ChunkPipeline::Stage& sink)
     queues.stop();
 }
 
-void runInTurns(std::size_t chunkSize, const ChunkPipeline::Stage& source, const ChunkPipeline::Stage& sink)
+bool runInTurns(std::size_t chunkSize, const ChunkPipeline::Stage& source, const ChunkPipeline::Stage& sink)
 {
     ChunkPipeline::Chunk chunk;
-    chunk.bytes.New(chunkSize);
+    try {
+        chunk.bytes.New(chunkSize);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
     for (;;) {
         chunk.length = 0;
         chunk.wanted = 0;
         chunk.failed = false;
         const bool more = source(chunk);
         if (!sink(chunk) || !more)
-            return;
+            return true;
     }
 }
 
 } // namespace
 
-void ChunkPipeline::run(std::size_t chunkSize, bool overlap, CallerRuns caller, const Stage& source, const Stage& sink)
+bool ChunkPipeline::run(std::size_t chunkSize, bool overlap, CallerRuns caller, const Stage& source, const Stage& sink)
 {
-    if (!overlap) {
-        runInTurns(chunkSize, source, sink);
-        return;
-    }
-    ChunkQueues queues(ChunksInFlight, chunkSize);
+    if (!overlap)
+        return runInTurns(chunkSize, source, sink);
+    std::unique_ptr<ChunkQueues> queues;
     std::thread helper;
     try {
+        queues = std::make_unique<ChunkQueues>(ChunksInFlight, chunkSize);
         if (caller == CallerRuns::Source)
-            helper = std::thread([&] { sinkLoop(queues, sink); });
+            helper = std::thread([&] { sinkLoop(*queues, sink); });
         else
-            helper = std::thread([&] { sourceLoop(queues, source); });
+            helper = std::thread([&] { sourceLoop(*queues, source); });
+    } catch (const std::bad_alloc&) {
+        queues.reset();
+        return runInTurns(chunkSize, source, sink);
     } catch (const std::system_error&) {
-        runInTurns(chunkSize, source, sink);
-        return;
+        queues.reset();
+        return runInTurns(chunkSize, source, sink);
     }
     if (caller == CallerRuns::Source)
-        sourceLoop(queues, source);
+        sourceLoop(*queues, source);
     else
-        sinkLoop(queues, sink);
+        sinkLoop(*queues, sink);
     helper.join();
+    return true;
 }

@@ -35,6 +35,7 @@ public:
     static constexpr std::size_t ChunksInFlight = 3;
 
     // Runs the stages until one of them returns false. With `overlap` false
-    // everything runs on the calling thread.
-    static void run(std::size_t chunkSize, bool overlap, CallerRuns caller, const Stage& source, const Stage& sink);
+    // everything runs on the calling thread. False (and no stage called)
+    // when the buffers cannot be allocated.
+    static bool run(std::size_t chunkSize, bool overlap, CallerRuns caller, const Stage& source, const Stage& sink);
 };

@@ -200,7 +200,8 @@ std::uint32_t FileTools::EncryptFile(const std::string& plainPath, const std::st
         // size it had when vaulting began).
         return !(chunk.length == 0 || chunk.length < chunk.wanted || done >= total || cancelled);
     };
-    ChunkPipeline::run(chunkSize, total > ChunkSize, ChunkPipeline::CallerRuns::Sink, readChunk, vaultChunk);
+    if (!ChunkPipeline::run(chunkSize, total > ChunkSize, ChunkPipeline::CallerRuns::Sink, readChunk, vaultChunk))
+        code = CryptFileCode::OutOfMemory;
 
     if (!isFailure(code) && !cancelled) {
         const std::uint32_t closeCode = container->Close(false);
@@ -288,7 +289,9 @@ std::uint32_t FileTools::DecryptFile(const std::string& containerPath, const std
         }
         return true;
     };
-    ChunkPipeline::run(chunkSize, dataSize > ChunkSize, ChunkPipeline::CallerRuns::Source, decryptChunk, writeChunk);
+    if (!ChunkPipeline::run(
+            chunkSize, dataSize > ChunkSize, ChunkPipeline::CallerRuns::Source, decryptChunk, writeChunk))
+        code = CryptFileCode::OutOfMemory;
     // Reading never gets ahead of a failed write by more than the chunks in
     // flight, and a failed read is never written: a write failure came first.
     if (writeFailed)

@@ -25,7 +25,7 @@ class ChunkPipelineRun : public ::testing::TestWithParam<PipelineCase>
 protected:
     void run(const ChunkPipeline::Stage& source, const ChunkPipeline::Stage& sink)
     {
-        ChunkPipeline::run(64, GetParam().overlap, GetParam().caller, source, sink);
+        EXPECT_TRUE(ChunkPipeline::run(64, GetParam().overlap, GetParam().caller, source, sink));
     }
 };
 
