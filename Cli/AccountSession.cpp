@@ -11,8 +11,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
@@ -92,6 +94,43 @@ std::optional<std::string> AccountSession::chooseUser(const std::string& explici
     return std::nullopt;
 }
 
+bool AccountSession::createDataFolder(std::string& error)
+{
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) {
+        error = "HOME is not set; the data folder lives in $HOME/Documents/Ardentvault";
+        return false;
+    }
+    // The library makes the data folder itself (one level, mode 0700), but
+    // not the Documents folder it lives in.
+    const fs::path data = fs::path(home) / "Documents" / "Ardentvault";
+    std::error_code ignored;
+    fs::create_directories(data.parent_path(), ignored);
+    if (!fs::is_directory(data, ignored) && ::mkdir(data.c_str(), 0700) != 0) {
+        error = "cannot create the data folder " + data.string();
+        return false;
+    }
+    return true;
+}
+
+std::string AccountSession::describeResult(const std::string& result)
+{
+    static const std::map<std::string, std::string> texts = {
+        { "Denied", "refused (wrong password, wrong code or unknown account)" },
+        { "CheckEmailValCode",
+            "the e-mail address is not verified yet; complete it with \"avlt account verify\" and the mailed code" },
+        { "CompleteNewAccountData", "the account's registration is incomplete" },
+        { "UnknownHostException",
+            "the key server cannot be reached (check the network, ARDENTVAULT_SERVER_URL and ARDENTVAULT_CA_FILE)" },
+        { "Offlinemode", "not possible in offline mode (this computer has no key-ring file for the account)" },
+        { "Duplicate", "an account for this e-mail address already exists" },
+        { "Unavailable", "password recovery is not available for this account" },
+        { "Error", "the key server reported an error, or could not be reached" },
+    };
+    const auto found = texts.find(result);
+    return found != texts.end() ? found->second + " (" + result + ")" : "the key server answered \"" + result + "\"";
+}
+
 bool AccountSession::signIn(const std::string& explicitUser, const std::string& passwordFile, CliReporter& reporter)
 {
     std::string error;
@@ -101,8 +140,14 @@ bool AccountSession::signIn(const std::string& explicitUser, const std::string& 
         return false;
     }
     if (existingDataFolder().empty()) {
-        reporter.error("cannot sign in as " + *user + ": there is no data folder (no account on this computer)");
-        return false;
+        if (isNumericId(*user)) {
+            reporter.error("cannot sign in as " + *user + ": there is no data folder (no account on this computer)");
+            return false;
+        }
+        if (!createDataFolder(error)) {
+            reporter.error(error);
+            return false;
+        }
     }
     const auto password = PasswordSource(passwordFile).obtain("Password for " + *user, false, error);
     if (!password) {
@@ -113,8 +158,7 @@ bool AccountSession::signIn(const std::string& explicitUser, const std::string& 
     const std::string result = keyring.UnlockWithPassword(*user, *password);
     m_signedIn = true;
     if (result != "OK") {
-        reporter.error("cannot sign in as " + *user + ": " + result
-            + (result == "Denied" ? " (wrong password or unknown account)" : ""));
+        reporter.error("cannot sign in as " + *user + ": " + describeResult(result));
         return false;
     }
     m_userName = keyring.userName();

@@ -5,7 +5,9 @@
 // AVLT_USER, else the only key-ring file in the data folder's "Keys" folder
 // (its Info row "Username" names the user; the file name is the fallback).
 // With several key-ring files and no name the command must be told which one.
-// The password comes from PasswordSource. The key ring is reset (signed out)
+// The password comes from PasswordSource. A server account may sign in on a
+// computer that has never seen it (the key server hands out its keys), so
+// for it a missing data folder is created. The key ring is reset (signed out)
 // when the session ends, so no key outlives the command in memory.
 
 #include <optional>
@@ -38,6 +40,10 @@ public:
     static std::vector<std::string> accountsInDataFolder();
     // The account to use, or nothing with `error` set.
     static std::optional<std::string> chooseUser(const std::string& explicitUser, std::string& error);
+    // Makes $HOME/Documents/Ardentvault/ (mode 0700) when it is missing; false with `error` set.
+    static bool createDataFolder(std::string& error);
+    // A one-line explanation of a key server or account result text.
+    static std::string describeResult(const std::string& result);
 
 private:
     static std::string userNameOfKeyRingFile(const std::string& path);

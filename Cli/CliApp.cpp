@@ -27,6 +27,7 @@ void CliApp::resolvePaths(CliOptions& options) const
     for (std::string& path : options.paths)
         path = m_resolver.resolve(path);
     options.passwordFile = m_resolver.resolve(options.passwordFile);
+    options.newPasswordFile = m_resolver.resolve(options.newPasswordFile);
     options.toFolder = m_resolver.resolve(options.toFolder);
 }
 

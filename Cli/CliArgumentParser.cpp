@@ -4,12 +4,14 @@
 
 #include <algorithm>
 #include <charconv>
+#include <map>
 #include <set>
 
 namespace {
 
 // Options that take a value, whichever command they belong to.
-const std::set<std::string> kValueOptions = { "--user", "--password-file", "--to", "--passes", "--set" };
+const std::set<std::string> kValueOptions = { "--user", "--password-file", "--to", "--passes", "--set", "--email",
+    "--first", "--last", "--code", "--new-password-file" };
 const std::set<std::string> kGlobalOptions = { "--user", "--password-file", "--log", "--offline", "--help" };
 
 bool parsePasses(const std::string& text, int& passes)
@@ -31,6 +33,34 @@ const std::vector<std::string>& CliArgumentParser::commands()
     return names;
 }
 
+const std::vector<std::string>& CliArgumentParser::accountSubcommands()
+{
+    static const std::vector<std::string> names = { "create-local", "register", "verify", "signin", "whoami",
+        "change-password", "recover", "reset" };
+    return names;
+}
+
+bool CliArgumentParser::accountAccepts(const std::string& subcommand, const std::string& option)
+{
+    if (kGlobalOptions.count(option))
+        return true;
+    static const std::map<std::string, std::set<std::string>> accepted = {
+        { "register", { "--email", "--first", "--last", "--no-recovery", "--new-password-file" } },
+        { "verify", { "--email", "--code", "--no-recovery", "--new-password-file" } },
+        { "change-password", { "--no-recovery", "--new-password-file" } },
+        { "recover", { "--email", "--code", "--new-password-file" } },
+        { "reset", { "--email", "--code", "--no-recovery", "--new-password-file" } },
+    };
+    const auto found = accepted.find(subcommand);
+    return found != accepted.end() && found->second.count(option) != 0;
+}
+
+bool CliArgumentParser::isKnownAccountSubcommand(const std::string& word)
+{
+    const auto& names = accountSubcommands();
+    return std::find(names.begin(), names.end(), word) != names.end();
+}
+
 bool CliArgumentParser::isKnownCommand(const std::string& word)
 {
     const auto& names = commands();
@@ -47,6 +77,9 @@ bool CliArgumentParser::commandAccepts(const std::string& command, const std::st
         return option == "--set";
     if (command == "shred")
         return option == "--passes";
+    if (command == "account")
+        return option == "--email" || option == "--first" || option == "--last" || option == "--code"
+            || option == "--new-password-file" || option == "--no-recovery";
     return false;
 }
 
@@ -89,6 +122,18 @@ std::optional<CliOptions> CliArgumentParser::parse(const std::vector<std::string
             options.overwrite = true;
         else if (name == "--set")
             options.setUsers = splitUserList(value);
+        else if (name == "--email")
+            options.email = value;
+        else if (name == "--first")
+            options.firstName = value;
+        else if (name == "--last")
+            options.lastName = value;
+        else if (name == "--code")
+            options.code = value;
+        else if (name == "--new-password-file")
+            options.newPasswordFile = value;
+        else if (name == "--no-recovery")
+            options.noRecovery = true;
         else if (name == "--passes") {
             if (!parsePasses(value, options.passes)) {
                 error = "--passes needs a number of passes (0 or more), not \"" + value + "\"";
@@ -163,10 +208,46 @@ std::optional<CliOptions> CliArgumentParser::parse(const std::vector<std::string
             error = name + " needs a command";
             return std::nullopt;
         }
+        if (options.command == "account" && !options.help && isKnownAccountSubcommand(options.subcommand)
+            && !accountAccepts(options.subcommand, name)) {
+            error = "avlt account " + options.subcommand + " has no option " + name;
+            return std::nullopt;
+        }
     }
     if (!validate(options, error))
         return std::nullopt;
     return options;
+}
+
+bool CliArgumentParser::validateAccount(const CliOptions& options, std::string& error)
+{
+    if (!isKnownAccountSubcommand(options.subcommand)) {
+        std::string names;
+        for (const auto& name : accountSubcommands())
+            names += (names.empty() ? "" : ", ") + name;
+        error = options.subcommand.empty() ? "avlt account needs a sub-command (" + names + ")"
+                                           : "unknown account sub-command \"" + options.subcommand + "\"";
+        return false;
+    }
+    const std::string& sub = options.subcommand;
+    if (!options.paths.empty()) {
+        error = "avlt account " + sub + " takes no further arguments";
+        return false;
+    }
+    const bool needsEmail = sub == "register" || sub == "verify" || sub == "recover" || sub == "reset";
+    if (needsEmail && trimSpaces(options.email).empty()) {
+        error = "avlt account " + sub + " needs --email ADDRESS";
+        return false;
+    }
+    if (sub == "register" && (trimSpaces(options.firstName).empty() || trimSpaces(options.lastName).empty())) {
+        error = "avlt account register needs --first NAME and --last NAME";
+        return false;
+    }
+    if (sub == "verify" && trimSpaces(options.code).empty()) {
+        error = "avlt account verify needs --code CODE (from the mail)";
+        return false;
+    }
+    return true;
 }
 
 bool CliArgumentParser::validate(CliOptions& options, std::string& error)
@@ -177,18 +258,8 @@ bool CliArgumentParser::validate(CliOptions& options, std::string& error)
         error = "no command given";
         return false;
     }
-    if (options.command == "account") {
-        if (options.subcommand != "create-local") {
-            error = options.subcommand.empty() ? "avlt account needs a sub-command (create-local)"
-                                               : "unknown account sub-command \"" + options.subcommand + "\"";
-            return false;
-        }
-        if (!options.paths.empty()) {
-            error = "avlt account create-local takes no further arguments";
-            return false;
-        }
-        return true;
-    }
+    if (options.command == "account")
+        return validateAccount(options, error);
     if (options.paths.empty()) {
         error = "avlt " + options.command + " needs at least one path";
         return false;

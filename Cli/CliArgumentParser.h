@@ -15,7 +15,8 @@
 struct CliOptions
 {
     std::string command; // "account", "vault", "unvault", "info", "shares", "shred"; empty with --help alone
-    std::string subcommand; // "create-local" for "account"
+    std::string subcommand; // for "account": "create-local", "register", "verify", "signin", "whoami",
+                            // "change-password", "recover", "reset"
     bool help = false;
 
     // Global options.
@@ -32,6 +33,14 @@ struct CliOptions
     // shred.
     int passes = 1;
 
+    // account.
+    std::string email;
+    std::string firstName;
+    std::string lastName;
+    std::string code;
+    std::string newPasswordFile;
+    bool noRecovery = false;
+
     // shares: the replacing user list when --set was given.
     std::optional<std::vector<std::string>> setUsers;
 
@@ -47,10 +56,15 @@ public:
 
     // The command names avlt knows, in the order the help lists them.
     static const std::vector<std::string>& commands();
+    // The sub-commands of "account", in the order the help lists them.
+    static const std::vector<std::string>& accountSubcommands();
 
 private:
     static bool isKnownCommand(const std::string& word);
     static bool commandAccepts(const std::string& command, const std::string& option);
+    static bool accountAccepts(const std::string& subcommand, const std::string& option);
+    static bool isKnownAccountSubcommand(const std::string& word);
+    static bool validateAccount(const CliOptions& options, std::string& error);
     static bool validate(CliOptions& options, std::string& error);
     static std::vector<std::string> splitUserList(const std::string& text);
 };

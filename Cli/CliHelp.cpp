@@ -10,6 +10,13 @@ accounts and key-ring files of the Ardentvault desktop application
 
 Commands:
   account create-local     create a local account; prints its six-digit id
+  account register         register a server account for an e-mail address
+  account verify           complete a registration with the mailed code
+  account signin           sign in (fetching newer keys) and show the account
+  account whoami           show the account that would be used (no password)
+  account change-password  give the account a new password
+  account recover          new password from this computer's recovery key
+  account reset            new password and new keys (old files stay closed)
   vault PATH...            vault files and folders into .avlt containers
   unvault PATH...          unvault .avlt containers into plain files
   info FILE.avlt...        show a container's headers and shares (no password)
@@ -35,11 +42,43 @@ result code in hexadecimal), 2 for a wrong command line, 130 when cancelled.
 )";
 
 constexpr const char* kAccount = R"(Usage: avlt account create-local [--password-file FILE]
+       avlt account register --email ADDRESS --first NAME --last NAME [--no-recovery]
+       avlt account verify --email ADDRESS --code CODE [--no-recovery]
+       avlt [--user NAME] account signin
+       avlt [--user NAME] account whoami
+       avlt [--user NAME] account change-password [--no-recovery]
+       avlt account recover --email ADDRESS [--code CODE]
+       avlt account reset --email ADDRESS [--code CODE] [--no-recovery]
 
-Creates a local account: a six-digit id with a new key pair in its own
-key-ring file, sealed with the password. The id is printed on standard output;
-use it as --user NAME (or AVLT_USER) later. On a terminal the password is asked
-twice.
+create-local     creates a local account: a six-digit id with a new key pair
+                 in its own key-ring file, sealed with the password (from
+                 --password-file, AVLT_PASSWORD or asked twice). The id is
+                 printed; use it as --user NAME (or AVLT_USER) later.
+register         registers a server account with the key server and prints
+                 its login id. The server mails a verification code.
+verify           completes the registration with the mailed code and a new
+                 password, makes the account's first key pair and signs in
+                 once, which puts the account's key-ring file on this computer.
+signin           signs in: the key server checks the password and hands out
+                 newer keys, which are stored in the key-ring file. Prints the
+                 account, its names and keys.
+whoami           prints the account that would be used, from its key-ring
+                 file: name, kind, id, names, whether recovery is on.
+change-password  re-seals every key with a new password, on the key server
+                 and in the key-ring file; every file stays readable.
+recover          for a forgotten password, on a computer that holds the
+                 account's key-ring file with recovery on: without --code the
+                 key server mails a recovery code; with it, the credentials are
+                 rebuilt and a new password is set. Every file stays readable.
+reset            for a forgotten password without a recovery key: without
+                 --code the key server mails a reset code; with it, the account
+                 gets a new password and a NEW key pair. Files vaulted for the
+                 old keys can no longer be opened.
+
+New passwords come from --new-password-file FILE (first line), else
+$AVLT_NEW_PASSWORD, else they are asked twice on the terminal. --no-recovery
+keeps no recovery half (of the key derived from the password) in the
+key-ring file and on the key server; a lost password can then only be reset.
 )";
 
 constexpr const char* kVault = R"(Usage: avlt [--user NAME] vault [--to DIR] [--remove-source] [--overwrite] PATH...
@@ -80,8 +119,10 @@ constexpr const char* kShares = R"(Usage: avlt [--user NAME] shares FILE.avlt [-
 
 Without --set, lists the users the container is shared with, one per line (no
 password needed). With --set, signs in and makes exactly these users the
-container's users; each one's public key must be known to the key ring. Leave
-yourself out and you can no longer open the file.
+container's users. Users whose public key this computer does not know yet are
+looked up on the key server (and kept in the public key cache); with
+--offline only the cache is used. Leave yourself out and you can no longer
+open the file.
 )";
 
 constexpr const char* kShred = R"(Usage: avlt shred [--passes N] FILE...

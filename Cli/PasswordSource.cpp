@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <string_view>
 #include <termios.h>
 #include <unistd.h>
 
@@ -135,10 +136,14 @@ std::optional<SecureString> PasswordSource::obtain(const std::string& prompt, bo
     std::optional<SecureString> password;
     if (!m_passwordFile.empty()) {
         password = readFirstLine(m_passwordFile, error);
-    } else if (const char* fromEnvironment = std::getenv(EnvironmentVariable)) {
+    } else if (const char* fromEnvironment = std::getenv(m_environmentVariable)) {
         password = SecureString(fromEnvironment);
     } else {
         password = promptOnTerminal(prompt, error);
+        if (!password && std::string_view(m_environmentVariable) == NewPasswordVariable
+            && error.rfind("no password:", 0) == 0)
+            error = "no new password: give --new-password-file FILE or set AVLT_NEW_PASSWORD (there is no terminal "
+                    "to ask on)";
         if (password && confirm) {
             const auto again = promptOnTerminal("Repeat the password", error);
             if (!again)

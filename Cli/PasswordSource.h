@@ -2,7 +2,9 @@
 
 // PasswordSource finds the password of a command: the first line of the file
 // named by --password-file, else the environment variable AVLT_PASSWORD, else
-// a prompt on the terminal (/dev/tty) with echo switched off. Passwords stay
+// a prompt on the terminal (/dev/tty) with echo switched off. A new password
+// (account commands) comes the same way from --new-password-file and
+// AVLT_NEW_PASSWORD. Passwords stay
 // in SecureString so that their bytes are wiped when released. A prompt that
 // is interrupted restores the terminal's echo before the program stops.
 
@@ -15,9 +17,12 @@ class PasswordSource
 {
 public:
     static constexpr const char* EnvironmentVariable = "AVLT_PASSWORD";
+    static constexpr const char* NewPasswordVariable = "AVLT_NEW_PASSWORD";
 
-    explicit PasswordSource(std::string passwordFile)
+    // `environmentVariable` is EnvironmentVariable or NewPasswordVariable.
+    explicit PasswordSource(std::string passwordFile, const char* environmentVariable = EnvironmentVariable)
         : m_passwordFile(std::move(passwordFile))
+        , m_environmentVariable(environmentVariable)
     {
     }
 
@@ -32,4 +37,5 @@ public:
 
 private:
     std::string m_passwordFile;
+    const char* m_environmentVariable;
 };

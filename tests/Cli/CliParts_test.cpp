@@ -68,6 +68,33 @@ TEST(CliArgumentParser, ReadsEachCommandsOwnArguments)
     EXPECT_EQ(dashed->paths, std::vector<std::string>{ "--passes" });
 }
 
+TEST(CliArgumentParser, ReadsTheAccountSubcommandsAndTheirOptions)
+{
+    std::string error;
+    auto reg = CliArgumentParser::parse(
+        words("account register --email ann@example.org --first Ann --last=Lee --no-recovery"), error);
+    ASSERT_TRUE(reg) << error;
+    EXPECT_EQ(reg->subcommand, "register");
+    EXPECT_EQ(reg->email, "ann@example.org");
+    EXPECT_EQ(reg->firstName, "Ann");
+    EXPECT_EQ(reg->lastName, "Lee");
+    EXPECT_TRUE(reg->noRecovery);
+
+    auto verify = CliArgumentParser::parse(
+        words("--user x account verify --email a@b.c --code 123456 --new-password-file new.txt"), error);
+    ASSERT_TRUE(verify) << error;
+    EXPECT_EQ(verify->code, "123456");
+    EXPECT_EQ(verify->newPasswordFile, "new.txt");
+    EXPECT_FALSE(verify->noRecovery);
+
+    for (const char* line : { "account signin", "account whoami", "--offline account signin",
+             "account change-password --no-recovery", "account recover --email a@b.c",
+             "account recover --email a@b.c --code 1", "account reset --email a@b.c --no-recovery" }) {
+        auto options = CliArgumentParser::parse(words(line), error);
+        EXPECT_TRUE(options) << line << ": " << error;
+    }
+}
+
 TEST(CliArgumentParser, HelpNeedsNothingElse)
 {
     std::string error;
@@ -103,7 +130,15 @@ INSTANTIATE_TEST_SUITE_P(Lines, CliArgumentParserRefuses,
         BadLine{ "vault --to= x", "needs a value" }, BadLine{ "vault --overwrite=yes x", "takes no value" },
         BadLine{ "shares a.avlt b.avlt", "exactly one file" }, BadLine{ "shares a.avlt --set ,", "--set" },
         BadLine{ "account", "create-local" }, BadLine{ "account delete", "unknown account" },
-        BadLine{ "--to out", "needs a command" }));
+        BadLine{ "account register --first A --last B", "needs --email" },
+        BadLine{ "account register --email a@b.c --last B", "--first NAME and --last NAME" },
+        BadLine{ "account verify --email a@b.c", "needs --code" }, BadLine{ "account recover", "needs --email" },
+        BadLine{ "account reset --code 1", "needs --email" },
+        BadLine{ "account signin --email a@b.c", "account signin has no option --email" },
+        BadLine{ "account recover --email a@b.c --no-recovery", "account recover has no option --no-recovery" },
+        BadLine{ "account create-local --code 1", "has no option --code" },
+        BadLine{ "account whoami extra", "takes no further arguments" },
+        BadLine{ "vault --email a@b.c x", "has no option --email" }, BadLine{ "--to out", "needs a command" }));
 
 class PathResolverTest : public AvTempHome
 {
