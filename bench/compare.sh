@@ -6,7 +6,8 @@
 #     disk: cp, avlt vault, avlt unvault, age -r / age -d, gpg -e / -d (no
 #     compression), openssl enc -aes-256-ctr (both ways); peak resident memory
 #     of avlt;
-#   * many small files (10,000 of 1 KiB by default) vaulted in one avlt call;
+#   * many small files (10,000 of 1 KiB by default) vaulted in one avlt call
+#     on tmpfs, and up to 1,000 of them once on the disk;
 #   * compute-only figures from av_bench (cipher, container writes to
 #     /dev/null, reads from tmpfs, PBKDF2 and RSA costs).
 #
@@ -36,7 +37,7 @@ while [ $# -gt 0 ]; do
         --disk-dir) disk_dir="$2"; shift 2 ;;
         --build) build="$2"; shift 2 ;;
         --no-disk) with_disk=0; shift ;;
-        -h|--help) sed -n '2,23p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,24p' "$0"; exit 0 ;;
         *) echo "unknown argument: $1" >&2; exit 2 ;;
     esac
 done
@@ -197,16 +198,17 @@ big_file_location() {
     print_big_table "$title"
 }
 
-# Many small files vaulted in one avlt call, in folder $1.
+# Many small files ($3 of them) vaulted in one avlt call, in folder $1, $4
+# times; $5 = 1 checks the goal.
 small_files_location() {
-    local dir="$1" title="$2"
+    local dir="$1" title="$2" count="$3" rounds="$4" check="$5"
     mkdir -p "$dir/small"
     local i
-    for i in $(seq "$small_files"); do
+    for i in $(seq "$count"); do
         head -c 1024 /dev/urandom >"$dir/small/f$i"
     done
     local times=()
-    for i in $(seq "$reps"); do
+    for i in $(seq "$rounds"); do
         local start end
         start="$(now)"
         "$avlt" vault --to "$dir/small-vaulted" "$dir/small" >/dev/null
@@ -214,15 +216,16 @@ small_files_location() {
         times+=("$(calc "$end - $start")")
         local made
         made="$(find "$dir/small-vaulted" -name '*.avlt' | wc -l)"
-        [ "$made" -eq "$small_files" ] || echo "WARNING: $made of $small_files containers made" >&2
+        [ "$made" -eq "$count" ] || echo "WARNING: $made of $count containers made" >&2
         rm -rf "$dir/small-vaulted"
     done
     local m
     m="$(printf "%s\n" "${times[@]}" | median)"
     local rate
-    rate="$(calc "$small_files / $m")"
-    printf "%-40s %8.3f s  %8.0f files/s\n" "$title: $small_files x 1 KiB, one avlt call" "$m" "$rate"
-    goal "small files >= 5000 files/s" "$(calc "$rate >= 5000")"
+    rate="$(calc "$count / $m")"
+    printf "%-58s %8.3f s  %8.0f files/s\n" "$title: $count x 1 KiB, one avlt call" "$m" "$rate"
+    [ "$check" = 1 ] && goal "small files >= 5000 files/s" "$(calc "$rate >= 5000")"
+    return 0
     rm -rf "$dir/small"
 }
 
@@ -244,8 +247,13 @@ fi
 
 echo
 echo "== many small files =="
-small_files_location "$work/tmpfs" "tmpfs"
-[ "$with_disk" = 1 ] && small_files_location "$disk_work" "disk (no sync)"
+small_files_location "$work/tmpfs" "tmpfs, median of $reps" "$small_files" "$reps" 1
+# On a disk every container is flushed before it replaces its target, so the
+# disk's flush latency sets the pace: a shorter run shows it.
+if [ "$with_disk" = 1 ]; then
+    disk_small=$((small_files < 1000 ? small_files : 1000))
+    small_files_location "$disk_work" "disk, one run (a flush per file)" "$disk_small" 1 0
+fi
 
 echo
 echo "== compute only (av_bench, ${size_mib} MiB, median of $reps) =="
