@@ -3,6 +3,7 @@
 #include "ServerLog.h"
 
 #include <exception>
+#include <string_view>
 
 namespace keyserver {
 
@@ -49,7 +50,8 @@ CommandDispatcher::Outcome CommandDispatcher::dispatch(const Json::Value& reques
 {
     if (!request.isObject())
         return { "-", CommandResult::fail(Failure::InvalidRequest) };
-    const Json::Value* command = request.find("Command", "Command" + 7);
+    static constexpr std::string_view kCommand = "Command";
+    const Json::Value* command = request.find(kCommand.data(), kCommand.data() + kCommand.size());
     if (!command || !command->isString())
         return { "-", CommandResult::fail(Failure::InvalidRequest) };
     const std::string name = command->asString();
