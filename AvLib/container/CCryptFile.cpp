@@ -583,9 +583,9 @@ void CCryptFile::forSegmentRuns(std::size_t count, const SegmentRun& run)
 
 // Whole segments replace what they held, so nothing is read back: the new
 // plain text is encrypted into the staging buffer (by two threads when the
-// run is long) and written in one go. The
-// bytes are those the one-segment writer would produce. Delivers nothing (and
-// leaves the work to that writer) when no whole segment can be done here.
+// run is long) and written in one go. The bytes are those the one-segment
+// writer would produce. Delivers nothing (and leaves the work to that writer)
+// when no whole segment can be done here.
 std::uint32_t CCryptFile::writeWholeSegments(const std::uint8_t* data, std::size_t length, std::size_t& written)
 {
     written = 0;
