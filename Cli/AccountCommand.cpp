@@ -4,6 +4,7 @@
 #include "CliReporter.h"
 #include "PasswordSource.h"
 
+#include "crypto/AvCredentials.h"
 #include "keyring/AvKeyring.h"
 #include "keyring/AvSqliteStatement.h"
 #include "server/AVServerConnector.h"

@@ -89,7 +89,9 @@ std::vector<std::string> CliArgumentParser::splitUserList(const std::string& tex
     std::string::size_type start = 0;
     while (start <= text.size()) {
         const auto comma = std::min(text.find(',', start), text.size());
-        const std::string name = trimSpaces(std::string_view(text).substr(start, comma - start));
+        // Share names are normalized user names: found in the key ring, the
+        // public key cache and on the key server whatever the case typed.
+        const std::string name = normalizeUserName(std::string_view(text).substr(start, comma - start));
         if (!name.empty())
             users.push_back(name);
         start = comma + 1;

@@ -49,7 +49,7 @@ TEST(CliArgumentParser, ReadsGlobalOptionsBeforeAndAfterTheCommand)
 TEST(CliArgumentParser, ReadsEachCommandsOwnArguments)
 {
     std::string error;
-    auto shares = CliArgumentParser::parse({ "shares", "f.avlt", "--set", "123456, alice@example.org,, ,bob" }, error);
+    auto shares = CliArgumentParser::parse({ "shares", "f.avlt", "--set", "123456, Alice@Example.ORG,, ,bob" }, error);
     ASSERT_TRUE(shares) << error;
     ASSERT_TRUE(shares->setUsers);
     EXPECT_EQ(*shares->setUsers, (std::vector<std::string>{ "123456", "alice@example.org", "bob" }));
