@@ -84,7 +84,7 @@ protected:
             if (readWholeFile(name).find("To: <" + address + ">") != std::string::npos && name > newest)
                 newest = name;
         }
-        return newest.empty() ? std::string() : extractCode(readWholeFile(newest));
+        return newest.empty() ? std::string() : codeInMail(readWholeFile(newest));
     }
 
     void expectStillServing(const std::string& after) const

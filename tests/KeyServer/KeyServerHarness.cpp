@@ -38,19 +38,6 @@ Json::Value makeRequest(const char* command, std::initializer_list<std::pair<con
     return request;
 }
 
-std::string extractCode(const std::string& body)
-{
-    std::istringstream lines(body);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.size() >= 6 && line.size() <= 9 && line.find_first_not_of("0123456789") == std::string::npos)
-            return line;
-    }
-    return {};
-}
-
 Json::Value TestAccount::userkeys() const
 {
     Json::Value entry(Json::objectValue);
@@ -105,7 +92,7 @@ std::string KeyServerHarness::lastCodeFor(const std::string& email) const
 {
     for (auto mail = mailer.mails.rbegin(); mail != mailer.mails.rend(); ++mail) {
         if (mail->to == email)
-            return extractCode(mail->body);
+            return codeInMail(mail->body);
     }
     return {};
 }

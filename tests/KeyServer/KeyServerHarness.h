@@ -5,6 +5,7 @@
 // sends. TestAccount holds what a client would derive and upload for one
 // account (password value, recovery half, one key pair as opaque Base64).
 
+#include "AvTestEnvironment.h"
 #include "CommandDispatcher.h"
 #include "ManualClock.h"
 #include "RecordingMailer.h"
@@ -28,8 +29,6 @@ ServerPolicy testPolicy();
 std::string randomBase64(std::size_t bytes);
 // A request object with "Command", the given members and a client "Version".
 Json::Value makeRequest(const char* command, std::initializer_list<std::pair<const char*, Json::Value>> members = {});
-// The code in a mail body: the one line that consists of 6 to 9 digits only.
-std::string extractCode(const std::string& body);
 
 struct TestAccount
 {

@@ -3,6 +3,7 @@
 // on different computers (HOME folders), password change, recovery, reset
 // and offline mode.
 
+#include "AvTestEnvironment.h"
 #include "KeyServerProcess.h"
 
 #include "AvTempHome.h"
@@ -32,20 +33,6 @@ namespace {
 
 constexpr const char* kAlice = "alice@example.org";
 constexpr const char* kBob = "bob@example.org";
-
-std::optional<std::string> readVariable(const char* name)
-{
-    const char* value = std::getenv(name);
-    return value ? std::optional<std::string>(value) : std::nullopt;
-}
-
-void restoreVariable(const char* name, const std::optional<std::string>& value)
-{
-    if (value)
-        ::setenv(name, value->c_str(), 1);
-    else
-        ::unsetenv(name);
-}
 
 std::string someBytes(std::size_t size, unsigned seed)
 {

@@ -1,5 +1,7 @@
 #include "KeyServerProcess.h"
 
+#include "AvTestEnvironment.h"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -28,20 +30,6 @@ std::string valueAfter(const std::string& text, const std::string& prefix)
     if (end == std::string::npos)
         return {};
     return text.substr(at + prefix.size(), end - at - prefix.size());
-}
-
-// The code in a mail: the one line that holds 6 to 9 digits only.
-std::string codeInMail(const std::string& mail)
-{
-    std::istringstream lines(mail);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.size() >= 6 && line.size() <= 9 && line.find_first_not_of("0123456789") == std::string::npos)
-            return line;
-    }
-    return {};
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "ServerClientTest.h"
 
+#include "AvTestEnvironment.h"
+
 #include "crypto/AvCredentials.h"
 #include "keyring/AvKeyring.h"
 #include "log/AvLog.h"
@@ -9,20 +11,6 @@
 #include <cstdlib>
 
 namespace {
-
-std::optional<std::string> readVariable(const char* name)
-{
-    const char* value = std::getenv(name);
-    return value ? std::optional<std::string>(value) : std::nullopt;
-}
-
-void restoreVariable(const char* name, const std::optional<std::string>& value)
-{
-    if (value)
-        ::setenv(name, value->c_str(), 1);
-    else
-        ::unsetenv(name);
-}
 
 void resetLibrary()
 {
