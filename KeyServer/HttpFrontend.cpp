@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <thread>
 
 namespace keyserver {
 
@@ -103,6 +104,9 @@ void HttpFrontend::installHandlers()
         int yes = 1;
         ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
+    // Headers and body leave in separate TLS records; with Nagle's algorithm
+    // the body would wait for the client's delayed ACK (40 ms per answer).
+    m_server->set_tcp_nodelay(true);
     m_server->set_payload_max_length(m_config.maxBodyBytes);
     m_server->set_read_timeout(10, 0);
     m_server->set_write_timeout(10, 0);
@@ -172,14 +176,24 @@ void HttpFrontend::logRequest(
 
 void HttpFrontend::run()
 {
-    if (m_server)
+    if (!m_server)
+        return;
+    m_runEntered = true;
+    if (!m_stopRequested)
         m_server->listen_after_bind();
+    m_runEntered = false;
 }
 
 void HttpFrontend::stop()
 {
-    if (m_server)
-        m_server->stop();
+    if (!m_server)
+        return;
+    m_stopRequested = true;
+    // run() may be between its check and the start of the accept loop, where
+    // the server's stop() would be lost: wait until the loop runs.
+    while (m_runEntered && !m_server->is_running())
+        std::this_thread::yield();
+    m_server->stop();
 }
 
 } // namespace keyserver

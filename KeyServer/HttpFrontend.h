@@ -11,6 +11,7 @@
 #include "CommandDispatcher.h"
 #include "ServerLog.h"
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -65,6 +66,10 @@ private:
     FrontendConfig m_config;
     std::unique_ptr<httplib::SSLServer> m_server;
     int m_port = 0;
+    // The server's own stop() is ignored until its accept loop runs; these
+    // let a stop that arrives just before that still end run().
+    std::atomic<bool> m_stopRequested{ false };
+    std::atomic<bool> m_runEntered{ false };
 };
 
 } // namespace keyserver

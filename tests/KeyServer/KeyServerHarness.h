@@ -73,6 +73,7 @@ public:
         std::initializer_list<std::pair<const char*, Json::Value>> members = {});
 
     SqliteAccountStore& store() { return *m_store; }
+    CommandDispatcher& dispatcher() { return *m_dispatcher; }
 
     ManualClock clock;
     RecordingMailer mailer;
