@@ -803,7 +803,10 @@ std::uint32_t CCryptFile::assembleHeaderArea(std::string& bytes, std::uint64_t& 
     std::uint32_t code = writer.writeInfo(info);
     if (code == Code::Ok)
         code = writer.writeHeader(header);
-    if (code == Code::Ok && (header.flags & HasFileNameFlag))
+    // The name packet goes back exactly when one was read: a flags byte that
+    // announces a name the file does not have (or the reverse) must not make
+    // the rewritten header area longer or shorter than the one on disk.
+    if (code == Code::Ok && (parsed & ParsedFileName))
         code = writer.writeFileName(fileName);
     ownerPosition = writer.bytes().size();
     if (code == Code::Ok)
@@ -893,6 +896,13 @@ std::uint32_t CCryptFile::writeTrailingShares(std::uint64_t position)
     if (positions.empty())
         return Code::Ok;
     if (!stream.writeAt(position, writer.bytes().data(), writer.bytes().size())) {
+        AV_LOG(AvLog::Error) << "A stream error occurred while writing headers for " << path;
+        return Code::HeaderWrite;
+    }
+    // The shares now end the file. Bytes that followed the old ones (a broken
+    // share, unrecorded data) would otherwise be read as shares from now on.
+    const std::uint64_t end = position + writer.bytes().size();
+    if (stream.size() > end && !stream.truncate(end)) {
         AV_LOG(AvLog::Error) << "A stream error occurred while writing headers for " << path;
         return Code::HeaderWrite;
     }

@@ -84,6 +84,15 @@ std::uint64_t CryptFileStream::size()
     return std::uint64_t(info.st_size);
 }
 
+bool CryptFileStream::truncate(std::uint64_t length)
+{
+    if (m_fd < 0 || !fitsOffset(length, 0) || ::ftruncate(m_fd, off_t(length)) != 0) {
+        m_failed = true;
+        return false;
+    }
+    return true;
+}
+
 std::size_t CryptFileStream::read(void* buffer, std::size_t length)
 {
     const std::size_t count = readAt(m_position, buffer, length);

@@ -41,6 +41,8 @@ public:
     void seek(std::uint64_t position) { m_position = position; }
     // Current size of the file; 0 (and failed state) when it cannot be asked.
     std::uint64_t size();
+    // Cuts the file to `length` bytes; false (and failed state) when that fails.
+    bool truncate(std::uint64_t length);
 
     // At the position, which moves on by the bytes transferred.
     std::size_t read(void* buffer, std::size_t length);

@@ -245,4 +245,49 @@ TEST_F(CCryptFileShares, SharesCanBeAddedBeforeTheHeaderIsWritten)
     EXPECT_EQ(sharesOf(*reread), (ShareNameList{ { OwnerName, m_ownerKey }, { "bob", bob } }));
 }
 
+TEST_F(CCryptFileShares, RewrittenTrailingSharesEndTheFileSoStaleBytesNeverBecomeShares)
+{
+    const std::uint64_t bob = newAccount();
+    const std::string file = path("stale.avlt");
+    std::string bytes = makeContainer(file, "stale bytes follow");
+    const std::size_t end = bytes.size();
+    // Unrecorded bytes after the data: filler the reader stops at, then a copy
+    // of the owner's share that it never reaches.
+    const std::string ownerShare = bytes.substr(OwnerShareOffset, ShareLength);
+    bytes += std::string(ShareLength, '\xfa') + ownerShare;
+    ASSERT_TRUE(writeWholeFile(file, bytes));
+    forgetFileKeys();
+    {
+        auto container = open(file, CCryptFile::Update);
+        EXPECT_EQ(sharesOf(*container), (ShareNameList{ { OwnerName, m_ownerKey } }));
+        ASSERT_EQ(container->AddShare(bob, "bob"), 0u);
+    }
+    EXPECT_EQ(readWholeFile(file).size(), end + ShareLength);
+    forgetFileKeys();
+    auto reread = open(file, CCryptFile::ReadOnly);
+    EXPECT_EQ(sharesOf(*reread), (ShareNameList{ { OwnerName, m_ownerKey }, { "bob", bob } }));
+}
+
+TEST_F(CCryptFileShares, FlagsAnnouncingAMissingFileNameDoNotStopAShareChange)
+{
+    const std::uint64_t bob = newAccount();
+    const std::string file = path("flags.avlt");
+    std::string bytes = makeContainer(file, "named in the flags only");
+    bytes[HeaderOffset + 21] = 0x11; // bit 0: a file name packet follows, but none does
+    ASSERT_TRUE(writeWholeFile(file, bytes));
+    forgetFileKeys();
+    {
+        auto container = open(file, CCryptFile::Update);
+        ASSERT_EQ(container->AddShare(bob, "bob"), 0u);
+        EXPECT_EQ(container->Close(false), 0u);
+    }
+    const std::string rewritten = readWholeFile(file);
+    EXPECT_EQ(rewritten.size(), bytes.size() + ShareLength);
+    EXPECT_EQ(rewritten[HeaderOffset + 21], 0x11); // kept as read
+    forgetFileKeys();
+    auto reread = open(file, CCryptFile::ReadOnly);
+    EXPECT_EQ(sharesOf(*reread), (ShareNameList{ { OwnerName, m_ownerKey }, { "bob", bob } }));
+    EXPECT_EQ(readContents(file), "named in the flags only");
+}
+
 } // namespace
