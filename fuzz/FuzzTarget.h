@@ -28,3 +28,15 @@ void fuzzMakeSeeds(const std::string& folder);
             std::abort();                                                                                              \
         }                                                                                                              \
     } while (false)
+
+// For result codes and other integers: also prints both values.
+#define FUZZ_CHECK_CODE(actual, expected)                                                                              \
+    do {                                                                                                               \
+        const unsigned long long fuzzActual = (actual);                                                                \
+        const unsigned long long fuzzExpected = (expected);                                                            \
+        if (fuzzActual != fuzzExpected) {                                                                              \
+            std::fprintf(stderr, "%s:%d: property broken: %s is 0x%llx, not 0x%llx\n", __FILE__, __LINE__, #actual,    \
+                fuzzActual, fuzzExpected);                                                                             \
+            std::abort();                                                                                              \
+        }                                                                                                              \
+    } while (false)
