@@ -9,6 +9,8 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <linux/fs.h>
+#include <string_view>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -21,11 +23,12 @@ namespace {
 // Leaves room in a 255-byte name for the dot and the suffix.
 constexpr std::size_t kMaxKeptName = 200;
 constexpr int kNameAttempts = 100;
+constexpr std::size_t kSuffixLength = 8;
+constexpr std::string_view kSuffixAlphabet = "abcdefghijklmnopqrstuvwxyz0123456789";
 
 std::string randomSuffix()
 {
-    static constexpr char alphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    unsigned char bytes[8] = {};
+    unsigned char bytes[kSuffixLength] = {};
     if (::getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
         // The name only has to differ from other staging files, and O_EXCL
         // catches a clash: the clock will do.
@@ -37,8 +40,28 @@ std::string randomSuffix()
     }
     std::string suffix;
     for (unsigned char byte : bytes)
-        suffix += alphabet[byte % (sizeof alphabet - 1)];
+        suffix += kSuffixAlphabet[byte % kSuffixAlphabet.size()];
     return suffix;
+}
+
+// The staging name's first part for `target`: "." + name (cut) + ".avtmp-".
+std::string stagingPrefix(const fs::path& target)
+{
+    std::string name = target.filename().string();
+    if (name.size() > kMaxKeptName)
+        name.resize(kMaxKeptName);
+    return "." + name + ".avtmp-";
+}
+
+fs::path folderOf(const fs::path& target)
+{
+    return target.has_parent_path() ? target.parent_path() : fs::path(".");
+}
+
+bool isStagingNameOf(const std::string& entry, const std::string& prefix)
+{
+    return entry.size() == prefix.size() + kSuffixLength && entry.compare(0, prefix.size(), prefix) == 0
+        && entry.find_first_not_of(kSuffixAlphabet, prefix.size()) == std::string::npos;
 }
 
 std::string resolveLink(const std::string& target)
@@ -67,29 +90,59 @@ bool StagedFile::canReplace(const std::string& target)
     return FileHandle::open(target, O_WRONLY).isOpen();
 }
 
+std::vector<std::string> StagedFile::abandonedStagingFiles(const std::string& target)
+{
+    const fs::path targetPath(resolveLink(target));
+    const std::string prefix = stagingPrefix(targetPath);
+    std::vector<std::string> abandoned;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folderOf(targetPath), error)) {
+        if (!isStagingNameOf(entry.path().filename().string(), prefix))
+            continue;
+        FileHandle file = FileHandle::open(entry.path().string(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
+        if (!file.isOpen())
+            continue;
+        struct stat info = {};
+        // Only a regular file nobody holds: a live writer keeps its lock.
+        if (::fstat(file.fd(), &info) == 0 && S_ISREG(info.st_mode) && ::flock(file.fd(), LOCK_SH | LOCK_NB) == 0)
+            abandoned.push_back(entry.path().string());
+    }
+    return abandoned;
+}
+
+void StagedFile::removeAbandoned(const std::string& target)
+{
+    for (const std::string& path : abandonedStagingFiles(target)) {
+        FileHandle file = FileHandle::open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
+        // Checked again under an exclusive lock, which a starting writer would hold.
+        if (file.isOpen() && ::flock(file.fd(), LOCK_EX | LOCK_NB) == 0)
+            ::unlink(path.c_str());
+    }
+}
+
 bool StagedFile::create(const std::string& target)
 {
     discard();
     m_target = resolveLink(target);
     const fs::path targetPath(m_target);
-    std::string name = targetPath.filename().string();
-    if (name.size() > kMaxKeptName)
-        name.resize(kMaxKeptName);
-    const fs::path folder = targetPath.has_parent_path() ? targetPath.parent_path() : fs::path(".");
+    const fs::path folder = folderOf(targetPath);
+    removeAbandoned(m_target);
 
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        const std::string candidate = (folder / ("." + name + ".avtmp-" + randomSuffix())).string();
+        const std::string candidate = (folder / (stagingPrefix(targetPath) + randomSuffix())).string();
         FileHandle file = FileHandle::open(candidate, O_WRONLY | O_CREAT | O_EXCL, 0666);
         if (!file.isOpen()) {
             if (errno == EEXIST)
                 continue;
             return false;
         }
+        ::flock(file.fd(), LOCK_EX);
         m_path = candidate;
         m_pending = true;
         struct stat info = {};
         if (::stat(m_target.c_str(), &info) == 0 && S_ISREG(info.st_mode))
             ::fchmod(file.fd(), info.st_mode & 07777);
+        m_lock = std::move(file);
         return true;
     }
     return false;
@@ -173,10 +226,13 @@ bool StagedFile::commitIfAbsent()
 
 bool StagedFile::discard()
 {
-    if (!m_pending)
+    if (!m_pending) {
+        m_lock.close();
         return true;
+    }
     if (::unlink(m_path.c_str()) != 0 && errno != ENOENT)
         return false;
     m_pending = false;
+    m_lock.close();
     return true;
 }

@@ -8,8 +8,16 @@
 // old file or the complete new one, never a half-written target. A target
 // that is a symbolic link is resolved first, so the link keeps pointing at the
 // replaced file.
+//
+// While a staging file is in use its writer holds an exclusive lock on it
+// (flock). A process killed while writing leaves its staging file behind
+// unlocked; the next StagedFile for the same target removes such leftovers, so
+// interrupted runs do not pile up hidden files.
+
+#include "files/FileHandle.h"
 
 #include <string>
+#include <vector>
 
 class StagedFile
 {
@@ -42,11 +50,17 @@ public:
     // Removes the staging file; true when it is gone.
     bool discard();
 
+    // The leftover staging files of `target` (".NAME.avtmp-XXXXXXXX" beside it)
+    // that no live writer holds, which create() removes.
+    static std::vector<std::string> abandonedStagingFiles(const std::string& target);
+
 private:
+    static void removeAbandoned(const std::string& target);
     bool syncStaging() const;
     void syncFolder() const;
 
     std::string m_target;
     std::string m_path;
     bool m_pending = false;
+    FileHandle m_lock; // the staging file, locked for as long as this object has it
 };
