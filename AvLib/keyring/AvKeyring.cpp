@@ -279,7 +279,8 @@ bool AvKeyring::SaveKey()
         return false;
 
     // One transaction: a crash in the middle leaves the file as it was rather
-    // than some rows sealed one way and some the other.
+    // than some rows sealed one way and some the other, or keys sealed with
+    // a new password beside the recovery half of the old one.
     const bool inTransaction = db.exec("BEGIN IMMEDIATE") == SQLITE_OK;
     bool result = true;
     for (const auto& entry : privateKeys) {
@@ -295,13 +296,20 @@ bool AvKeyring::SaveKey()
             result = false;
     }
     writeInfoRows(db);
+    // A recovery row that cannot be written leaves the old one, as on its own.
+    db.exec("SAVEPOINT recovery");
+    std::string recoveryError;
+    if (!writePasswordRecovery(db, recoveryError)) {
+        db.exec("ROLLBACK TO recovery");
+        if (!recoveryError.empty()) {
+            AV_LOG(AvLog::Error) << "AvKeyring - - UsePasswordRecovery.Failed with ErrorCode: " << recoveryError;
+        }
+    }
+    db.exec("RELEASE recovery");
     if (inTransaction && db.exec("COMMIT") != SQLITE_OK) {
         db.exec("ROLLBACK");
         result = false;
     }
-    db.close();
-
-    UsePasswordRecovery(usePasswordRecovery);
     return result;
 }
 
@@ -315,9 +323,24 @@ void AvKeyring::UsePasswordRecovery(bool on)
     // The old row stays unless the new one is written: a failed insert must
     // not silently switch recovery off.
     const bool inTransaction = db.exec("BEGIN IMMEDIATE") == SQLITE_OK;
+    std::string errorText;
+    const bool written = writePasswordRecovery(db, errorText);
+    if (written && (!inTransaction || db.exec("COMMIT") == SQLITE_OK))
+        return;
+    if (written)
+        errorText = db.errorText();
+    if (inTransaction)
+        db.exec("ROLLBACK");
+    if (!errorText.empty()) {
+        AV_LOG(AvLog::Error) << "AvKeyring - - UsePasswordRecovery.Failed with ErrorCode: " << errorText;
+    }
+}
+
+bool AvKeyring::writePasswordRecovery(AvSqliteDb& db, std::string& errorText)
+{
     int rc = db.exec("DELETE FROM PwRec");
-    std::string errorText = db.errorText();
-    if (rc == SQLITE_OK && on) {
+    errorText = db.errorText();
+    if (rc == SQLITE_OK && usePasswordRecovery) {
         const std::string partialPassword = credentials ? credentials->partialPasswordText() : std::string();
         if (partialPassword.empty()) {
             rc = SQLITE_MISUSE;
@@ -329,15 +352,7 @@ void AvKeyring::UsePasswordRecovery(bool on)
             errorText = insert ? insert.errorText() : db.errorText();
         }
     }
-    if (rc == SQLITE_OK && (!inTransaction || db.exec("COMMIT") == SQLITE_OK))
-        return;
-    if (rc == SQLITE_OK)
-        errorText = db.errorText();
-    if (inTransaction)
-        db.exec("ROLLBACK");
-    if (!errorText.empty()) {
-        AV_LOG(AvLog::Error) << "AvKeyring - - UsePasswordRecovery.Failed with ErrorCode: " << errorText;
-    }
+    return rc == SQLITE_OK;
 }
 
 // ---------------------------------------------------------------------------

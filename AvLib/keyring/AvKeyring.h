@@ -166,6 +166,9 @@ private:
 
     bool writeKeyRow(AvSqliteDb& db, std::uint64_t keyId, const std::string& sealedText, bool active);
     void writeInfoRows(AvSqliteDb& db);
+    // Replaces the PwRec row as usePasswordRecovery says; false with SQLite's
+    // text in `errorText` when a statement failed.
+    bool writePasswordRecovery(AvSqliteDb& db, std::string& errorText);
     bool openSealedKey(std::uint64_t keyId, SecureString& buffer);
     std::string serverUnreachableResult(bool reportFailure) const;
     std::string changePasswordLocally(
