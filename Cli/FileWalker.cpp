@@ -4,6 +4,7 @@
 #include <cctype>
 #include <filesystem>
 #include <system_error>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -20,6 +21,13 @@ bool isRegularFile(const fs::path& path)
 {
     std::error_code error;
     return fs::is_regular_file(fs::symlink_status(path, error));
+}
+
+// A real folder (not a link to one) the walk cannot list.
+bool isUnreadableFolder(const fs::path& path)
+{
+    std::error_code error;
+    return fs::is_directory(fs::symlink_status(path, error)) && ::access(path.c_str(), R_OK | X_OK) != 0;
 }
 
 } // namespace
@@ -66,20 +74,22 @@ FileWalker::Result FileWalker::collect(
         const fs::path folder(path);
         const fs::path folderName = folder.filename();
         std::vector<fs::path> files;
-        fs::recursive_directory_iterator it(folder, fs::directory_options::none, error);
+        // A subfolder that cannot be read is reported on its own; the walk
+        // goes on with everything else.
+        fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error);
         if (error) {
             result.missing.push_back(path);
             continue;
         }
         for (; it != fs::recursive_directory_iterator(); it.increment(error)) {
-            if (error)
+            if (error) {
+                result.missing.push_back(path); // what was found so far is still vaulted
                 break;
-            if (isRegularFile(it->path()) && fits(it->path().string(), direction))
+            }
+            if (isUnreadableFolder(it->path()))
+                result.missing.push_back(it->path().string());
+            else if (isRegularFile(it->path()) && fits(it->path().string(), direction))
                 files.push_back(it->path());
-        }
-        if (error) {
-            result.missing.push_back(path);
-            continue;
         }
         std::sort(files.begin(), files.end());
         for (const fs::path& file : files) {

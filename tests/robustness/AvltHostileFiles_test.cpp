@@ -9,9 +9,9 @@
 //  - a file larger than 4 GiB (sparse) comes back with its size and bytes;
 //  - a full file system (a 1 MiB tmpfs, root only) refuses the new container
 //    or plain file and keeps the old one;
-//  - a source without read permission and a target folder without write
-//    permission (run as "nobody" when the test runs as root, since root
-//    passes every permission check).
+//  - a source without read permission, a subfolder that cannot be listed
+//    and a target folder without write permission (run as "nobody" when the
+//    test runs as root, since root passes every permission check).
 
 #include "AvltProcess.h"
 
@@ -347,6 +347,28 @@ TEST_F(AvltPermissions, TargetFolderWithoutWritePermissionKeepsSourceAndOldConta
     EXPECT_EQ(readWholeFile(path("doc.txt")), "second version");
     ::chmod(path("locked").c_str(), 0755);
     EXPECT_TRUE(leftovers(m_work).empty());
+}
+
+TEST_F(AvltPermissions, UnreadableSubfolderIsReportedAndTheRestOfTheFolderIsVaulted)
+{
+    fs::create_directories(path("tree/sub"));
+    for (const char* name : { "tree/a.txt", "tree/sub/b.txt", "tree/z.txt" })
+        ASSERT_TRUE(writeWholeFile(path(name), name));
+    if (::geteuid() == 0) {
+        const passwd* nobody = ::getpwnam("nobody");
+        for (const auto& entry : fs::recursive_directory_iterator(path("tree")))
+            ASSERT_EQ(::chown(entry.path().c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+        ASSERT_EQ(::chown(path("tree").c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    }
+    ASSERT_EQ(::chmod(path("tree/sub").c_str(), 0), 0);
+
+    const AvltOutcome vaulted = avlt({ "vault", "tree" });
+    ::chmod(path("tree/sub").c_str(), 0755);
+    EXPECT_EQ(vaulted.status, 1);
+    EXPECT_NE(vaulted.err.find(path("tree/sub")), std::string::npos) << vaulted.err;
+    EXPECT_TRUE(fs::exists(path("tree/a.txt.avlt")));
+    EXPECT_TRUE(fs::exists(path("tree/z.txt.avlt")));
+    EXPECT_FALSE(fs::exists(path("tree/sub/b.txt.avlt")));
 }
 
 } // namespace
