@@ -623,19 +623,23 @@ std::uint32_t CCryptFile::writeWholeSegments(const std::uint8_t* data, std::size
     return Code::Ok;
 }
 
-// Puts the encrypted run into the file, or (writing behind) hands it to the
-// writer thread once the run before it is in the file.
+// Puts the encrypted run into the file, or (writing behind) queues it for the
+// writer thread behind at most one other run.
 std::uint32_t CCryptFile::storeWholeSegments(std::uint64_t offset, std::size_t bytes)
 {
     if (!m_writeBehind)
         return stream.writeAt(offset, m_cipherText.data(), bytes) ? Code::Ok : Code::SegmentWrite;
-    if (const std::uint32_t code = settleWrites(); code != Code::Ok)
-        return code;
+    if (m_writeBehindFailed)
+        return settleWrites();
     if (!m_writer)
         m_writer = std::make_unique<CryptFileWorker>();
-    m_writingText.swap(m_cipherText);
-    m_writer->run([this, offset, bytes] {
-        if (!stream.writeAt(offset, m_writingText.data(), bytes))
+    // With at most one run left queued or being written, the other buffer is free.
+    m_writer->waitForRoom(m_writingText.size());
+    CryptoPP::SecByteBlock& text = m_writingText[m_nextWriting];
+    m_nextWriting = (m_nextWriting + 1) % m_writingText.size();
+    text.swap(m_cipherText);
+    m_writer->run([this, offset, bytes, &text] {
+        if (!stream.writeAt(offset, text.data(), bytes))
             m_writeBehindFailed = true;
     });
     return Code::Ok;

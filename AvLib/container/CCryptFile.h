@@ -21,6 +21,7 @@
 
 #include <cryptopp/secblock.h>
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -95,8 +96,8 @@ public:
     std::uint32_t SetSize(std::uint64_t size);
     // With write-behind on, a write of whole segments returns once they are
     // encrypted, and a helper thread puts them into the file while the caller
-    // goes on; the next Write of whole segments waits for that. A failed write
-    // is then reported by the following Write, Read or Flush (0xA001002A) and
+    // goes on (a Write waits while two runs are still on their way). A failed
+    // write is then reported by a later Write, Read or Flush (0xA001002A) and
     // by every one after it, and the headers are no longer written: for
     // callers that discard the whole container on any failure. Off by default.
     void setWriteBehind(bool on);
@@ -217,7 +218,10 @@ private:
     AvSegmentCipher m_helperCipher;
     std::unique_ptr<CryptFileWorker> m_worker; // started by the first large read or write
     bool m_writeBehind = false;
-    CryptoPP::SecByteBlock m_writingText; // whole segments the writer thread is putting into the file
+    // Whole segments the writer thread is putting into the file: one run
+    // being written and the next one waiting, so that it never idles.
+    std::array<CryptoPP::SecByteBlock, 2> m_writingText;
+    std::size_t m_nextWriting = 0;
     std::unique_ptr<CryptFileWorker> m_writer; // started by the first write behind
     std::atomic<bool> m_writeBehindFailed = false;
 };

@@ -38,35 +38,37 @@ void CryptFileWorker::run(std::function<void()> job)
     }
     {
         std::lock_guard lock(m_mutex);
-        m_job = std::move(job);
-        m_busy = true;
+        m_jobs.push_back(std::move(job));
+        ++m_unfinished;
     }
     m_changed.notify_all();
 }
 
 void CryptFileWorker::wait()
 {
+    waitForRoom(1);
+}
+
+void CryptFileWorker::waitForRoom(std::size_t jobs)
+{
     std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [this] { return !m_busy; });
+    m_changed.wait(lock, [&] { return m_unfinished < jobs; });
 }
 
 void CryptFileWorker::loop()
 {
     std::unique_lock lock(m_mutex);
     for (;;) {
-        m_changed.wait(lock, [this] { return m_stopping || m_busy; });
-        if (m_busy) {
-            auto job = std::move(m_job);
-            m_job = nullptr;
-            lock.unlock();
-            job();
-            lock.lock();
-            m_busy = false;
-            m_changed.notify_all();
-            continue;
-        }
-        if (m_stopping)
-            return;
+        m_changed.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
+        if (m_jobs.empty())
+            return; // stopping, and nothing left to do
+        auto job = std::move(m_jobs.front());
+        m_jobs.pop_front();
+        lock.unlock();
+        job();
+        lock.lock();
+        --m_unfinished;
+        m_changed.notify_all();
     }
 }
 

@@ -1,13 +1,17 @@
 #pragma once
 
 // CryptFileWorker: one helper thread of a container, so that a large read or
-// write can encrypt and move half of its segments while the calling thread
-// does the other half. The thread is started on first use and joined by the
-// destructor. run() hands over one job at a time and wait() returns once it
-// is done; when no thread can be started, run() does the job on the calling
-// thread. Jobs must not throw.
+// write can encrypt half of its segments while the calling thread does the
+// other half, or so that encrypted runs reach the file while the caller
+// encrypts the next. The thread is started on first use and joined by the
+// destructor. run() queues a job, and jobs run one after the other in the
+// order queued; wait() returns once every queued job is done, waitForRoom(n)
+// once fewer than n are queued or running. When no thread can be started,
+// run() does the job on the calling thread. Jobs must not throw.
 
 #include <condition_variable>
+#include <cstddef>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -20,10 +24,11 @@ public:
     CryptFileWorker(const CryptFileWorker&) = delete;
     CryptFileWorker& operator=(const CryptFileWorker&) = delete;
 
-    // Starts `job` on the helper thread (or runs it at once); call wait()
+    // Queues `job` for the helper thread (or runs it at once); call wait()
     // before touching what the job uses.
     void run(std::function<void()> job);
     void wait();
+    void waitForRoom(std::size_t jobs);
 
     // CPUs this process may run on now: with only one, a helper thread
     // would only take turns with the caller.
@@ -36,7 +41,7 @@ private:
     std::thread m_thread;
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::function<void()> m_job;
-    bool m_busy = false;
+    std::deque<std::function<void()>> m_jobs;
+    std::size_t m_unfinished = 0; // queued or running
     bool m_stopping = false;
 };

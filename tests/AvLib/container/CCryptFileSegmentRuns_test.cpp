@@ -230,9 +230,9 @@ TEST_F(CCryptFileCutShort, RunCutShortDeliversWhatTheFileHolds)
 }
 
 // Writing behind, a write that fails in the file (here: past the file size
-// limit) is reported by the calls after it, and the headers are never written
-// over data that is missing.
-TEST_F(CCryptFileCutShort, FailedWriteBehindIsReportedByTheNextCalls)
+// limit) is reported by a later call and by every call after it, and the
+// headers are never written over data that is missing.
+TEST_F(CCryptFileCutShort, FailedWriteBehindIsReportedByLaterCalls)
 {
     const std::string file = path("limited.avlt");
     const std::string plain = pattern(512 * 1024, 13);
@@ -244,8 +244,8 @@ TEST_F(CCryptFileCutShort, FailedWriteBehindIsReportedByTheNextCalls)
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
 
     std::uint32_t first = 0;
-    std::uint32_t second = 0;
     std::uint32_t close = 0;
+    std::uint32_t afterClose = 0;
     {
         std::uint32_t code = 0;
         CCryptFile container(file, CCryptFile::Create, 0, code);
@@ -254,15 +254,15 @@ TEST_F(CCryptFileCutShort, FailedWriteBehindIsReportedByTheNextCalls)
         container.setWriteBehind(true);
         std::size_t written = 0;
         first = container.Write(plain.data(), plain.size(), written);
-        second = container.Write(plain.data(), plain.size(), written);
         close = container.Close(false);
+        afterClose = container.Write(plain.data(), plain.size(), written);
     }
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, savedSignal);
 
     EXPECT_EQ(first, 0u); // handed over; the failure comes later
-    EXPECT_EQ(second, CryptFileCode::SegmentWrite);
     EXPECT_EQ(close, CryptFileCode::SegmentWrite);
+    EXPECT_EQ(afterClose, CryptFileCode::SegmentWrite);
     const std::string bytes = readWholeFile(file);
     ASSERT_GE(bytes.size(), DataStart);
     EXPECT_EQ(read64(bytes, DataHeaderOffset + 1), 11u); // the headers of the empty start
