@@ -2,19 +2,23 @@
 
 #include "files/FileHandle.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
 #include <linux/fs.h>
+#include <mutex>
 #include <string_view>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace fs = std::filesystem;
 
@@ -58,10 +62,14 @@ fs::path folderOf(const fs::path& target)
     return target.has_parent_path() ? target.parent_path() : fs::path(".");
 }
 
-bool isStagingNameOf(const std::string& entry, const std::string& prefix)
+// ".NAME.avtmp-XXXXXXXX" with a suffix randomSuffix() could have made.
+bool isStagingName(const std::string& entry)
 {
-    return entry.size() == prefix.size() + kSuffixLength && entry.compare(0, prefix.size(), prefix) == 0
-        && entry.find_first_not_of(kSuffixAlphabet, prefix.size()) == std::string::npos;
+    constexpr std::string_view marker = ".avtmp-";
+    const std::size_t suffixAt = entry.size() - std::min(entry.size(), kSuffixLength);
+    return entry.size() > 1 + marker.size() + kSuffixLength && entry[0] == '.'
+        && entry.compare(suffixAt - marker.size(), marker.size(), marker) == 0
+        && entry.find_first_not_of(kSuffixAlphabet, suffixAt) == std::string::npos;
 }
 
 std::string resolveLink(const std::string& target)
@@ -71,6 +79,25 @@ std::string resolveLink(const std::string& target)
         return target;
     const fs::path resolved = fs::weakly_canonical(target, error);
     return error ? target : resolved.string();
+}
+
+std::vector<std::string> abandonedStagingFilesIn(const fs::path& folder)
+{
+    std::vector<std::string> abandoned;
+    std::error_code error;
+    // Stepped with error codes: a folder that changes or vanishes meanwhile ends the walk, not the program.
+    for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error)) {
+        if (!isStagingName(entry->path().filename().string()))
+            continue;
+        FileHandle file = FileHandle::open(entry->path().string(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
+        if (!file.isOpen())
+            continue;
+        struct stat info = {};
+        // Only a regular file nobody holds: a live writer keeps its lock.
+        if (::fstat(file.fd(), &info) == 0 && S_ISREG(info.st_mode) && ::flock(file.fd(), LOCK_SH | LOCK_NB) == 0)
+            abandoned.push_back(entry->path().string());
+    }
+    return abandoned;
 }
 
 } // namespace
@@ -92,27 +119,12 @@ bool StagedFile::canReplace(const std::string& target)
 
 std::vector<std::string> StagedFile::abandonedStagingFiles(const std::string& target)
 {
-    const fs::path targetPath(resolveLink(target));
-    const std::string prefix = stagingPrefix(targetPath);
-    std::vector<std::string> abandoned;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(folderOf(targetPath), error)) {
-        if (!isStagingNameOf(entry.path().filename().string(), prefix))
-            continue;
-        FileHandle file = FileHandle::open(entry.path().string(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
-        if (!file.isOpen())
-            continue;
-        struct stat info = {};
-        // Only a regular file nobody holds: a live writer keeps its lock.
-        if (::fstat(file.fd(), &info) == 0 && S_ISREG(info.st_mode) && ::flock(file.fd(), LOCK_SH | LOCK_NB) == 0)
-            abandoned.push_back(entry.path().string());
-    }
-    return abandoned;
+    return abandonedStagingFilesIn(folderOf(fs::path(resolveLink(target))));
 }
 
-void StagedFile::removeAbandoned(const std::string& target)
+void StagedFile::removeAbandoned(const std::string& folder)
 {
-    for (const std::string& path : abandonedStagingFiles(target)) {
+    for (const std::string& path : abandonedStagingFilesIn(folder)) {
         FileHandle file = FileHandle::open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
         // Checked again under an exclusive lock, which a starting writer would hold.
         if (file.isOpen() && ::flock(file.fd(), LOCK_EX | LOCK_NB) == 0)
@@ -120,16 +132,76 @@ void StagedFile::removeAbandoned(const std::string& target)
     }
 }
 
+void StagedFile::removeAbandonedOnceInAWhile(const std::string& folder)
+{
+    // Leftovers appear only when a writer dies, which is rare; listing a
+    // folder of N files for each of N new files is not.
+    static std::mutex mutex;
+    static std::unordered_map<std::string, std::chrono::steady_clock::time_point> lastLooked;
+    constexpr auto kLookAgainAfter = std::chrono::seconds(5);
+    constexpr std::size_t kFoldersRemembered = 4096;
+
+    struct stat info = {};
+    if (::stat(folder.c_str(), &info) != 0)
+        return;
+    std::error_code error;
+    // The inode tells a new folder from a removed one that had the same name.
+    const std::string key =
+        fs::absolute(folder, error).string() + '\0' + std::to_string(info.st_dev) + ':' + std::to_string(info.st_ino);
+    const auto now = std::chrono::steady_clock::now();
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        const auto found = lastLooked.find(key);
+        if (found != lastLooked.end() && now - found->second < kLookAgainAfter)
+            return;
+        if (lastLooked.size() >= kFoldersRemembered)
+            lastLooked.clear();
+        lastLooked[key] = now;
+    }
+    removeAbandoned(folder);
+}
+
 bool StagedFile::create(const std::string& target)
 {
     discard();
     m_target = resolveLink(target);
-    const fs::path targetPath(m_target);
-    const fs::path folder = folderOf(targetPath);
-    removeAbandoned(m_target);
+    const std::string folder = folderOf(fs::path(m_target)).string();
+    removeAbandonedOnceInAWhile(folder);
+    if (!createUnnamed(folder) && !createNamed(folder))
+        return false;
+    struct stat info = {};
+    if (::stat(m_target.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+        ::fchmod(m_lock.fd(), info.st_mode & 07777);
+    m_pending = true;
+    return true;
+}
 
+bool StagedFile::createUnnamed(const std::string& folder)
+{
+    FileHandle file = FileHandle::open(folder, O_TMPFILE | O_RDWR, 0666);
+    if (!file.isOpen())
+        return false; // not supported here, or the folder takes no files: a named file will tell
+    // Callers open the staging file again by its path; without /proc there is none.
+    const std::string path = "/proc/self/fd/" + std::to_string(file.fd());
+    struct stat opened = {};
+    struct stat throughProc = {};
+    if (::fstat(file.fd(), &opened) != 0 || ::stat(path.c_str(), &throughProc) != 0
+        || opened.st_dev != throughProc.st_dev || opened.st_ino != throughProc.st_ino)
+        return false;
+    // Locked so that the short moment in commit() when it has a name in the
+    // folder does not look like a leftover to someone else.
+    ::flock(file.fd(), LOCK_EX);
+    m_path = path;
+    m_unnamed = true;
+    m_lock = std::move(file);
+    return true;
+}
+
+bool StagedFile::createNamed(const std::string& folder)
+{
+    const std::string prefix = stagingPrefix(fs::path(m_target));
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        const std::string candidate = (folder / (stagingPrefix(targetPath) + randomSuffix())).string();
+        const std::string candidate = (fs::path(folder) / (prefix + randomSuffix())).string();
         FileHandle file = FileHandle::open(candidate, O_WRONLY | O_CREAT | O_EXCL, 0666);
         if (!file.isOpen()) {
             if (errno == EEXIST)
@@ -138,12 +210,28 @@ bool StagedFile::create(const std::string& target)
         }
         ::flock(file.fd(), LOCK_EX);
         m_path = candidate;
-        m_pending = true;
-        struct stat info = {};
-        if (::stat(m_target.c_str(), &info) == 0 && S_ISREG(info.st_mode))
-            ::fchmod(file.fd(), info.st_mode & 07777);
+        m_unnamed = false;
         m_lock = std::move(file);
         return true;
+    }
+    return false;
+}
+
+// Gives the unnamed staging file its hidden name beside the target, which a
+// rename can then move over the target.
+bool StagedFile::nameUnnamed()
+{
+    const fs::path folder = folderOf(fs::path(m_target));
+    const std::string prefix = stagingPrefix(fs::path(m_target));
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        const std::string candidate = (folder / (prefix + randomSuffix())).string();
+        if (::linkat(AT_FDCWD, m_path.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            m_path = candidate;
+            m_unnamed = false;
+            return true;
+        }
+        if (errno != EEXIST)
+            return false;
     }
     return false;
 }
@@ -182,23 +270,18 @@ bool StagedFile::copyFrom(const std::string& source)
     }
 }
 
-bool StagedFile::syncStaging() const
-{
-    FileHandle file = FileHandle::open(m_path, O_RDONLY);
-    return file.isOpen() && ::fsync(file.fd()) == 0 && file.close();
-}
-
 void StagedFile::syncFolder() const
 {
-    const fs::path folder = fs::path(m_target).has_parent_path() ? fs::path(m_target).parent_path() : fs::path(".");
-    FileHandle handle = FileHandle::open(folder.string(), O_RDONLY | O_DIRECTORY);
+    FileHandle handle = FileHandle::open(folderOf(fs::path(m_target)).string(), O_RDONLY | O_DIRECTORY);
     if (handle.isOpen())
         ::fsync(handle.fd());
 }
 
 bool StagedFile::commit()
 {
-    if (!m_pending || !syncStaging())
+    if (!m_pending || ::fsync(m_lock.fd()) != 0)
+        return false;
+    if (m_unnamed && !nameUnnamed())
         return false;
     if (::rename(m_path.c_str(), m_target.c_str()) != 0)
         return false;
@@ -209,9 +292,13 @@ bool StagedFile::commit()
 
 bool StagedFile::commitIfAbsent()
 {
-    if (!m_pending || !syncStaging())
+    if (!m_pending || ::fsync(m_lock.fd()) != 0)
         return false;
-    if (::renameat2(AT_FDCWD, m_path.c_str(), AT_FDCWD, m_target.c_str(), RENAME_NOREPLACE) != 0) {
+    if (m_unnamed) {
+        // Linking fails when the target exists, which is the point.
+        if (::linkat(AT_FDCWD, m_path.c_str(), AT_FDCWD, m_target.c_str(), AT_SYMLINK_FOLLOW) != 0)
+            return false;
+    } else if (::renameat2(AT_FDCWD, m_path.c_str(), AT_FDCWD, m_target.c_str(), RENAME_NOREPLACE) != 0) {
         if (errno != EINVAL && errno != ENOSYS)
             return false;
         // File systems without the flag: a hard link fails when the target exists.
@@ -226,11 +313,8 @@ bool StagedFile::commitIfAbsent()
 
 bool StagedFile::discard()
 {
-    if (!m_pending) {
-        m_lock.close();
-        return true;
-    }
-    if (::unlink(m_path.c_str()) != 0 && errno != ENOENT)
+    // An unnamed staging file disappears with its last descriptor.
+    if (m_pending && !m_unnamed && ::unlink(m_path.c_str()) != 0 && errno != ENOENT)
         return false;
     m_pending = false;
     m_lock.close();

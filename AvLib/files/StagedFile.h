@@ -9,10 +9,15 @@
 // that is a symbolic link is resolved first, so the link keeps pointing at the
 // replaced file.
 //
-// While a staging file is in use its writer holds an exclusive lock on it
-// (flock). A process killed while writing leaves its staging file behind
-// unlocked; the next StagedFile for the same target removes such leftovers, so
-// interrupted runs do not pile up hidden files.
+// Where the file system allows it the staging file has no name until
+// commit() (O_TMPFILE), so a process killed while writing leaves nothing
+// behind and the space is freed at once; path() then names the open file
+// through /proc. Elsewhere it is a hidden file beside the target,
+// ".NAME.avtmp-XXXXXXXX". Its writer holds an exclusive lock on it (flock) for
+// as long as it lives. A killed writer's named file stays behind unlocked; the
+// next staging in the same folder removes such leftovers, so interrupted runs
+// do not pile up hidden files. A folder is looked through at most once every
+// few seconds, which keeps vaulting thousands of files into one folder linear.
 
 #include "files/FileHandle.h"
 
@@ -36,6 +41,7 @@ public:
     // caller could open for writing.
     static bool canReplace(const std::string& target);
 
+    // The staging file's path for opening it again (not for display).
     const std::string& path() const { return m_path; }
     const std::string& target() const { return m_target; }
 
@@ -50,17 +56,21 @@ public:
     // Removes the staging file; true when it is gone.
     bool discard();
 
-    // The leftover staging files of `target` (".NAME.avtmp-XXXXXXXX" beside it)
-    // that no live writer holds, which create() removes.
+    // The leftover staging files in the folder of `target` (of any target
+    // there) that no live writer holds, which create() removes.
     static std::vector<std::string> abandonedStagingFiles(const std::string& target);
 
 private:
-    static void removeAbandoned(const std::string& target);
-    bool syncStaging() const;
+    static void removeAbandonedOnceInAWhile(const std::string& folder);
+    static void removeAbandoned(const std::string& folder);
+    bool createUnnamed(const std::string& folder);
+    bool createNamed(const std::string& folder);
+    bool nameUnnamed();
     void syncFolder() const;
 
     std::string m_target;
     std::string m_path;
     bool m_pending = false;
+    bool m_unnamed = false; // no name in the folder yet; m_path is under /proc
     FileHandle m_lock; // the staging file, locked for as long as this object has it
 };
