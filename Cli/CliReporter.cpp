@@ -53,15 +53,18 @@ std::string CliReporter::describe(std::uint32_t code)
     return found != texts.end() ? found->second : "failed";
 }
 
-std::string CliReporter::failureLine(const std::string& operation, const std::string& file, std::uint32_t code)
+std::string CliReporter::failureLine(
+    const std::string& operation, const std::string& file, std::uint32_t code, const std::string& cause)
 {
-    return "avlt: " + operation + " failed for " + file + ": " + describe(code) + " (" + hex(code) + ")";
+    return "avlt: " + operation + " failed for " + file + ": " + (cause.empty() ? describe(code) : cause) + " ("
+        + hex(code) + ")";
 }
 
-void CliReporter::failure(const std::string& operation, const std::string& file, std::uint32_t code)
+void CliReporter::failure(
+    const std::string& operation, const std::string& file, std::uint32_t code, const std::string& cause)
 {
     ++m_failures;
-    m_err << failureLine(operation, file, code) << std::endl;
+    m_err << failureLine(operation, file, code, cause) << std::endl;
 }
 
 void CliReporter::problem(const std::string& operation, const std::string& file, const std::string& text)

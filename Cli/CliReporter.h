@@ -18,8 +18,10 @@ public:
     {
     }
 
-    // A library call that failed for a file.
-    void failure(const std::string& operation, const std::string& file, std::uint32_t code);
+    // A library call that failed for a file; a known `cause` replaces the
+    // code's general explanation.
+    void failure(const std::string& operation, const std::string& file, std::uint32_t code,
+        const std::string& cause = std::string());
     // A refusal or problem found before the library was asked.
     void problem(const std::string& operation, const std::string& file, const std::string& text);
     // A failure not tied to a file (sign-in, account selection, usage).
@@ -33,7 +35,8 @@ public:
     static std::string hex(std::uint32_t code);
     // A short explanation of a library result code.
     static std::string describe(std::uint32_t code);
-    static std::string failureLine(const std::string& operation, const std::string& file, std::uint32_t code);
+    static std::string failureLine(const std::string& operation, const std::string& file, std::uint32_t code,
+        const std::string& cause = std::string());
 
 private:
     std::ostream& m_err;

@@ -30,6 +30,17 @@ bool isUnreadableFolder(const fs::path& path)
     return fs::is_directory(fs::symlink_status(path, error)) && ::access(path.c_str(), R_OK | X_OK) != 0;
 }
 
+// "docs/" and "docs" are both named "docs"; "." and ".." are named after the
+// folder they stand for.
+fs::path ownName(const fs::path& folder)
+{
+    std::error_code error;
+    fs::path normal = fs::absolute(folder, error).lexically_normal();
+    if (!normal.has_filename())
+        normal = normal.parent_path();
+    return normal.filename();
+}
+
 } // namespace
 
 bool FileWalker::hasContainerName(const std::string& path)
@@ -70,9 +81,10 @@ FileWalker::Result FileWalker::collect(
             continue;
         }
 
-        // A walked folder keeps its own name below the target folder.
+        // A walked folder keeps its own name below the target folder, also
+        // when given as "docs/", "." or "..", and never adds a ".." to a target.
         const fs::path folder(path);
-        const fs::path folderName = folder.filename();
+        const fs::path folderName = ownName(folder);
         std::vector<fs::path> files;
         // A subfolder that cannot be read is reported on its own; the walk
         // goes on with everything else.

@@ -4,10 +4,12 @@
 #include "CancelSignal.h"
 #include "CliReporter.h"
 #include "ProgressBar.h"
+#include "TargetDiagnosis.h"
 
 #include "files/FileTools.h"
 #include "files/FileToolsCodes.h"
 
+#include <algorithm>
 #include <filesystem>
 
 namespace fs = std::filesystem;
@@ -15,6 +17,19 @@ namespace fs = std::filesystem;
 const char* VaultCommand::operation() const
 {
     return m_direction == FileWalker::Direction::Vault ? "vault" : "unvault";
+}
+
+std::string VaultCommand::likelyCause(const FileWalker::Job& job, std::uint32_t code)
+{
+    // Only the codes of a target that could not be created or written; the
+    // others say precisely enough.
+    constexpr std::uint32_t kTargetCodes[] = { 0xA0010001, 0xA001001D, 0xA0010029, 0xA001002A,
+        FileToolsCode::WriteFailed, FileToolsCode::NoAccess };
+    if (std::find(std::begin(kTargetCodes), std::end(kTargetCodes), code) == std::end(kTargetCodes))
+        return {};
+    std::error_code error;
+    const std::uintmax_t sourceSize = fs::file_size(job.source, error);
+    return TargetDiagnosis::explain(job.target, error ? 0 : std::uint64_t(sourceSize));
 }
 
 bool VaultCommand::prepareTarget(const FileWalker::Job& job, const CliOptions& options)
@@ -76,7 +91,7 @@ int VaultCommand::run(const CliOptions& options)
             return Cancelled;
         }
         if (FileToolsCode::isFailure(code))
-            m_context.reporter.failure(operation(), job.source, code);
+            m_context.reporter.failure(operation(), job.source, code, likelyCause(job, code));
     }
     return finalStatus();
 }

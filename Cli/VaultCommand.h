@@ -21,6 +21,7 @@ public:
 private:
     const char* operation() const;
     bool prepareTarget(const FileWalker::Job& job, const CliOptions& options);
+    static std::string likelyCause(const FileWalker::Job& job, std::uint32_t code);
 
     FileWalker::Direction m_direction;
 };

@@ -10,10 +10,12 @@
 #include "PasswordSource.h"
 #include "PathResolver.h"
 #include "ProgressBar.h"
+#include "TargetDiagnosis.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -213,6 +215,23 @@ TEST_F(FileWalkerTest, UnvaultingTakesOnlyContainersAndATargetFolderKeepsTheStru
     EXPECT_EQ(result.jobs[1].target, "/out/docs/sub/c.txt");
 }
 
+TEST_F(FileWalkerTest, AFolderKeepsItsOwnNameHoweverItIsWritten)
+{
+    fs::current_path(root + "/sub");
+    for (const std::string& spelling : { root + "/sub", root + "/sub/", root + "/sub/.", std::string("."),
+             std::string("./"), std::string("deeper/..") }) {
+        SCOPED_TRACE(spelling);
+        const auto result = FileWalker::collect({ spelling }, FileWalker::Direction::Vault, "/out");
+        ASSERT_EQ(result.jobs.size(), 2u);
+        EXPECT_EQ(result.jobs[0].target, "/out/sub/c.txt.avlt");
+        EXPECT_EQ(result.jobs[1].target, "/out/sub/deeper/d.bin.avlt");
+    }
+    fs::current_path(root + "/sub/deeper");
+    const auto parent = FileWalker::collect({ ".." }, FileWalker::Direction::Vault, "/out");
+    ASSERT_EQ(parent.jobs.size(), 2u);
+    EXPECT_EQ(parent.jobs[0].target, "/out/sub/c.txt.avlt");
+}
+
 TEST_F(FileWalkerTest, NamedFilesGoStraightIntoTheTargetFolderAndMisfitsAreReported)
 {
     const auto result = FileWalker::collect(
@@ -234,6 +253,45 @@ TEST(CliReporter, AFailureLineNamesOperationFileReasonAndHexCode)
     EXPECT_EQ(reporter.failures(), 0);
     reporter.failure("vault", "/f", 0xA0050BB9);
     EXPECT_EQ(reporter.failures(), 1);
+}
+
+class TargetDiagnosisTest : public AvTempHome
+{
+};
+
+TEST_F(TargetDiagnosisTest, NamesTheReasonATargetCouldNotBeWritten)
+{
+    const std::string folder = home() + "/out";
+    fs::create_directories(folder);
+    struct Case
+    {
+        std::string target;
+        std::uint64_t bytesNeeded;
+        std::string expected;
+    };
+    const Case cases[] = {
+        { folder + "/" + std::string(255, 'n'), 10, "" },
+        { folder + "/" + std::string(256, 'n'), 10,
+            "the name " + std::string(256, 'n') + " is longer than the file system allows" },
+        { folder + "/report.pdf.avlt", UINT64_MAX, "not enough free space for " + folder + "/report.pdf.avlt" },
+        { folder + "/report.pdf.avlt", 4096, "" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target.substr(folder.size()));
+        EXPECT_EQ(TargetDiagnosis::explain(c.target, c.bytesNeeded), c.expected);
+    }
+    if (::geteuid() != 0) { // root writes anywhere
+        fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+        EXPECT_EQ(
+            TargetDiagnosis::explain(folder + "/report.pdf.avlt", 10), "the folder " + folder + " cannot be written");
+        fs::permissions(folder, fs::perms::owner_all);
+    }
+}
+
+TEST(CliReporter, AKnownCauseReplacesTheGeneralExplanation)
+{
+    EXPECT_EQ(CliReporter::failureLine("vault", "/w/x", 0xA001002A, "not enough free space for /w/x.avlt"),
+        "avlt: vault failed for /w/x: not enough free space for /w/x.avlt (0xA001002A)");
 }
 
 TEST(ProgressBar, RendersPercentAndKeepsTheEndOfLongNames)
