@@ -567,8 +567,8 @@ bool CCryptFile::keySegmentCipher(AvSegmentCipher& cipher) const
 // the second on the helper thread with its own cipher, the first here.
 void CCryptFile::forSegmentRuns(std::size_t count, const SegmentRun& run)
 {
-    const bool split =
-        count >= 2 && count * dataHeader.segmentSize() >= ParallelRunBytes && CryptFileWorker::usableCpus() > 1;
+    const bool split = m_splitRuns && count >= 2 && count * dataHeader.segmentSize() >= ParallelRunBytes
+        && CryptFileWorker::usableCpus() > 1;
     if (!split || !keySegmentCipher(m_helperCipher)) {
         run(0, count, m_cipher);
         return;

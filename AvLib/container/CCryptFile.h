@@ -101,6 +101,12 @@ public:
     // by every one after it, and the headers are no longer written: for
     // callers that discard the whole container on any failure. Off by default.
     void setWriteBehind(bool on);
+    // With split runs on (the default) a long run of whole segments is
+    // encrypted or decrypted by the caller and a helper thread together, when
+    // two CPUs are usable. Callers that keep the CPUs busy with threads of
+    // their own (reading and writing beside the encryption) turn it off: a
+    // fourth thread on two CPUs only makes the others wait their turn.
+    void setSplitRuns(bool on) { m_splitRuns = on; }
     // Plain size of the contents; 0xA001000B when the file is not open.
     std::uint32_t GetDataSize(std::uint64_t& size) const;
     // Whether the signed-in account can open the contents: 0 or 0xA0010005.
@@ -218,6 +224,7 @@ private:
     AvSegmentCipher m_helperCipher;
     std::unique_ptr<CryptFileWorker> m_worker; // started by the first large read or write
     bool m_writeBehind = false;
+    bool m_splitRuns = true;
     // Whole segments the writer thread is putting into the file: one run
     // being written and the next one waiting, so that it never idles.
     std::array<CryptoPP::SecByteBlock, 2> m_writingText;
