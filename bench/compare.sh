@@ -252,7 +252,7 @@ mkdir -p "$work/tmpfs"
 big_file_location "$work/tmpfs" "tmpfs (/dev/shm)" 0
 if [ "$with_disk" = 1 ]; then
     disk_work="$(mktemp -d "$disk_dir/avlt-compare-XXXXXX")"
-    fs="$(stat -f -c %T "$disk_work")"
+    fs="$(findmnt -no FSTYPE -T "$disk_work" 2>/dev/null || stat -f -c %T "$disk_work")"
     [ "$fs" = tmpfs ] && echo "# note: $disk_dir is on tmpfs, not a disk; pass --disk-dir" >&2
     big_file_location "$disk_work" "disk ($disk_dir, $fs, fsync of the output included)" 1
 fi
