@@ -188,12 +188,9 @@ bool StagedFile::createUnnamed(const std::string& folder)
     if (::fstat(file.fd(), &opened) != 0 || ::stat(path.c_str(), &throughProc) != 0
         || opened.st_dev != throughProc.st_dev || opened.st_ino != throughProc.st_ino)
         return false;
-    // Locked so that the short moment in commit() when it has a name in the
-    // folder does not look like a leftover to someone else.
-    ::flock(file.fd(), LOCK_EX);
-    m_path = path;
-    m_unnamed = true;
-    m_lock = std::move(file);
+    // Locked too, so that the short moment in commit() when it has a name in
+    // the folder does not look like a leftover to someone else.
+    adopt(std::move(file), path, true);
     return true;
 }
 
@@ -208,13 +205,19 @@ bool StagedFile::createNamed(const std::string& folder)
                 continue;
             return false;
         }
-        ::flock(file.fd(), LOCK_EX);
-        m_path = candidate;
-        m_unnamed = false;
-        m_lock = std::move(file);
+        adopt(std::move(file), candidate, false);
         return true;
     }
     return false;
+}
+
+// Keeps the new staging file open and locked for as long as this object has it.
+void StagedFile::adopt(FileHandle file, const std::string& path, bool unnamed)
+{
+    ::flock(file.fd(), LOCK_EX);
+    m_path = path;
+    m_unnamed = unnamed;
+    m_lock = std::move(file);
 }
 
 // Gives the unnamed staging file its hidden name beside the target, which a

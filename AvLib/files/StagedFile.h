@@ -65,6 +65,7 @@ private:
     static void removeAbandoned(const std::string& folder);
     bool createUnnamed(const std::string& folder);
     bool createNamed(const std::string& folder);
+    void adopt(FileHandle file, const std::string& path, bool unnamed);
     bool nameUnnamed();
     void syncFolder() const;
 
