@@ -324,17 +324,26 @@ bool CCryptFile::cryptSegment(std::uint64_t segment, std::uint8_t* buffer, std::
     return ProcessAes(aes, buffer, std::uint32_t(length));
 }
 
-std::uint32_t CCryptFile::Read(void* buffer, std::size_t length, std::size_t& count)
+// What reading and writing the data both need once the file is usable: a
+// share, access through it, and the file key in the key ring.
+std::uint32_t CCryptFile::checkFileKeyAccess()
 {
-    count = 0;
-    if (!stream.isOpen() || stream.failed())
-        return Code::StreamFailedBeforeRead;
     if (shares.empty())
         return Code::NoShares;
     if (access < AccessFromShare)
         return Code::NoFileKeyAccess;
     if (!lookUpFileKey())
         return Code::FileKeyNotInRing;
+    return Code::Ok;
+}
+
+std::uint32_t CCryptFile::Read(void* buffer, std::size_t length, std::size_t& count)
+{
+    count = 0;
+    if (!stream.isOpen() || stream.failed())
+        return Code::StreamFailedBeforeRead;
+    if (const std::uint32_t code = checkFileKeyAccess(); code != Code::Ok)
+        return code;
     if (!buffer && length > 0)
         return Code::BadArgument;
     if (const std::uint32_t code = settleWrites(); code != Code::Ok)
@@ -415,12 +424,8 @@ std::uint32_t CCryptFile::Write(const void* data, std::size_t length, std::size_
         return settleWrites();
     if (!stream.isOpen() || stream.failed())
         return Code::StreamFailedBeforeWrite;
-    if (shares.empty())
-        return Code::NoShares;
-    if (access < AccessFromShare)
-        return Code::NoFileKeyAccess;
-    if (!lookUpFileKey())
-        return Code::FileKeyNotInRing;
+    if (const std::uint32_t code = checkFileKeyAccess(); code != Code::Ok)
+        return code;
     stream.clearState();
 
     try {

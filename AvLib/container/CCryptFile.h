@@ -169,6 +169,7 @@ private:
 
     // Segments.
     AvKeyAES* lookUpFileKey();
+    std::uint32_t checkFileKeyAccess();
     bool cryptSegment(std::uint64_t segment, std::uint8_t* buffer, std::size_t length);
     std::uint32_t readSegmentPiece(std::uint8_t* target, std::size_t wanted, std::size_t& delivered);
     std::uint32_t loadSegment(std::uint64_t segment, std::uint8_t* buffer, std::size_t held);
