@@ -6,39 +6,17 @@
 
 #include "crypto/AvCredentials.h"
 #include "keyring/AvKeyring.h"
-#include "keyring/AvSqliteStatement.h"
 #include "server/AVServerConnector.h"
 #include "server/AvServerAccount.h"
 #include "settings/AvGlobalLibSettings.h"
-#include "util/AvBase64.h"
 #include "util/AvStrings.h"
 
 #include <filesystem>
 #include <map>
-#include <memory>
-#include <sqlite3.h>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// The Info rows of a key-ring file (Key -> decoded Value), read without the password.
-std::map<std::string, std::string> readInfoRows(const std::string& path)
-{
-    std::map<std::string, std::string> rows;
-    sqlite3* opened = nullptr;
-    const int rc = sqlite3_open_v2(path.c_str(), &opened, SQLITE_OPEN_READONLY, nullptr);
-    const std::unique_ptr<sqlite3, decltype(&sqlite3_close)> db(opened, &sqlite3_close);
-    if (rc != SQLITE_OK)
-        return rows;
-    sqlite3_stmt* prepared = nullptr;
-    if (sqlite3_prepare_v2(db.get(), "SELECT Key, Value FROM Info", -1, &prepared, nullptr) != SQLITE_OK)
-        return rows;
-    AvSqliteStatement select(db.get(), prepared);
-    while (select.step() == SQLITE_ROW)
-        rows[select.columnText(0)] = base64Decode(select.columnText(1));
-    return rows;
-}
 
 // Signs the key ring out when the command ends, whatever happened.
 struct SignOutAtEnd
@@ -218,7 +196,7 @@ int AccountCommand::whoAmI(const CliOptions& options)
         m_context.reporter.error("no key-ring file for " + *user + " on this computer");
         return Failed;
     }
-    std::map<std::string, std::string> info = readInfoRows(path);
+    std::map<std::string, std::string> info = AccountSession::infoOfKeyRingFile(path);
     const std::string name = info["Username"].empty() ? normalizeUserName(*user) : info["Username"];
     m_context.out << "user:    " << name << "\n";
     m_context.out << "kind:    " << (isNumericId(name) ? "local account" : "server account") << "\n";

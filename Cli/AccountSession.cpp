@@ -4,7 +4,7 @@
 #include "PasswordSource.h"
 
 #include "keyring/AvKeyring.h"
-#include "keyring/AvSqliteStatement.h"
+#include "keyring/AvSqliteDb.h"
 #include "util/AvBase64.h"
 #include "util/AvStrings.h"
 
@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
-#include <memory>
 #include <sqlite3.h>
 #include <sys/stat.h>
 
@@ -40,21 +39,24 @@ std::string AccountSession::existingDataFolder()
     return fs::is_directory(folder, error) ? folder : std::string();
 }
 
+std::map<std::string, std::string> AccountSession::infoOfKeyRingFile(const std::string& path)
+{
+    std::map<std::string, std::string> rows;
+    AvSqliteDb db = AvSqliteDb::openReadOnly(path);
+    if (!db)
+        return rows;
+    AvSqliteStatement select = db.prepare("SELECT Key, Value FROM Info");
+    if (!select)
+        return rows;
+    while (select.step() == SQLITE_ROW)
+        rows[select.columnText(0)] = base64Decode(select.columnText(1));
+    return rows;
+}
+
 std::string AccountSession::userNameOfKeyRingFile(const std::string& path)
 {
-    const std::string fallback = fs::path(path).stem().string();
-    sqlite3* opened = nullptr;
-    const int rc = sqlite3_open_v2(path.c_str(), &opened, SQLITE_OPEN_READONLY, nullptr);
-    const std::unique_ptr<sqlite3, decltype(&sqlite3_close)> db(opened, &sqlite3_close);
-    if (rc != SQLITE_OK)
-        return fallback;
-    sqlite3_stmt* prepared = nullptr;
-    if (sqlite3_prepare_v2(db.get(), "SELECT Value FROM Info WHERE Key=?", -1, &prepared, nullptr) != SQLITE_OK)
-        return fallback;
-    AvSqliteStatement select(db.get(), prepared);
-    select.bind(1, std::string_view("Username"));
-    const std::string name = select.step() == SQLITE_ROW ? base64Decode(select.columnText(0)) : std::string();
-    return name.empty() ? fallback : name;
+    const std::string name = infoOfKeyRingFile(path)["Username"];
+    return name.empty() ? fs::path(path).stem().string() : name;
 }
 
 std::vector<std::string> AccountSession::accountsInDataFolder()

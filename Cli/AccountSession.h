@@ -10,6 +10,7 @@
 // for it a missing data folder is created. The key ring is reset (signed out)
 // when the session ends, so no key outlives the command in memory.
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -44,6 +45,9 @@ public:
     static bool createDataFolder(std::string& error);
     // A one-line explanation of a key server or account result text.
     static std::string describeResult(const std::string& result);
+    // The Info rows of a key-ring file (Key -> decoded Value), read without
+    // the password; empty when the file cannot be read.
+    static std::map<std::string, std::string> infoOfKeyRingFile(const std::string& path);
 
 private:
     static std::string userNameOfKeyRingFile(const std::string& path);

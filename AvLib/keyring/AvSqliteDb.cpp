@@ -33,8 +33,18 @@ AvSqliteDb& AvSqliteDb::operator=(AvSqliteDb&& other) noexcept
 
 AvSqliteDb AvSqliteDb::open(const std::string& path)
 {
+    return openWith(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+}
+
+AvSqliteDb AvSqliteDb::openReadOnly(const std::string& path)
+{
+    return openWith(path, SQLITE_OPEN_READONLY);
+}
+
+AvSqliteDb AvSqliteDb::openWith(const std::string& path, int flags)
+{
     sqlite3* db = nullptr;
-    const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    const int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
     if (rc != SQLITE_OK) {
         // SQLite hands out a handle even on failure; it still has to be closed.
         sqlite3_close(db);

@@ -24,6 +24,8 @@ public:
 
     // Opens the file for reading and writing, creating it when missing.
     static AvSqliteDb open(const std::string& path);
+    // Opens an existing file for reading only.
+    static AvSqliteDb openReadOnly(const std::string& path);
 
     explicit operator bool() const { return m_db != nullptr; }
     sqlite3* handle() const { return m_db; }
@@ -40,6 +42,7 @@ public:
     void close();
 
 private:
+    static AvSqliteDb openWith(const std::string& path, int flags);
     explicit AvSqliteDb(sqlite3* db)
         : m_db(db)
     {
