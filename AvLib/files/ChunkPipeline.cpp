@@ -11,6 +11,15 @@
 
 namespace {
 
+// A chunk as the source stage gets it: nothing in it yet.
+ChunkPipeline::Chunk& emptied(ChunkPipeline::Chunk& chunk)
+{
+    chunk.length = 0;
+    chunk.wanted = 0;
+    chunk.failed = false;
+    return chunk;
+}
+
 // The two queues between the stages and the flags that end a run.
 class ChunkQueues
 {
@@ -31,27 +40,15 @@ public:
     {
         std::unique_lock lock(m_mutex);
         m_changed.wait(lock, [this] { return m_stopped || !m_empty.empty(); });
-        if (m_stopped)
-            return nullptr;
-        Chunk* chunk = m_empty.front();
-        m_empty.pop_front();
-        return chunk;
+        return m_stopped ? nullptr : popFront(m_empty);
     }
     void putFull(Chunk* chunk)
     {
-        {
-            std::lock_guard lock(m_mutex);
-            m_full.push_back(chunk);
-        }
-        m_changed.notify_all();
+        change([&] { m_full.push_back(chunk); });
     }
     void finishSource()
     {
-        {
-            std::lock_guard lock(m_mutex);
-            m_sourceDone = true;
-        }
-        m_changed.notify_all();
+        change([this] { m_sourceDone = true; });
     }
 
     // Sink side: the next full chunk, or null when there is none to come.
@@ -59,27 +56,15 @@ public:
     {
         std::unique_lock lock(m_mutex);
         m_changed.wait(lock, [this] { return m_stopped || !m_full.empty() || m_sourceDone; });
-        if (m_stopped || m_full.empty())
-            return nullptr;
-        Chunk* chunk = m_full.front();
-        m_full.pop_front();
-        return chunk;
+        return m_stopped || m_full.empty() ? nullptr : popFront(m_full);
     }
     void putEmpty(Chunk* chunk)
     {
-        {
-            std::lock_guard lock(m_mutex);
-            m_empty.push_back(chunk);
-        }
-        m_changed.notify_all();
+        change([&] { m_empty.push_back(chunk); });
     }
     void stop()
     {
-        {
-            std::lock_guard lock(m_mutex);
-            m_stopped = true;
-        }
-        m_changed.notify_all();
+        change([this] { m_stopped = true; });
     }
 
 private:
@@ -90,15 +75,29 @@ private:
     std::deque<Chunk*> m_full;
     bool m_sourceDone = false;
     bool m_stopped = false;
+
+    // Makes a change under the lock and wakes the other side.
+    template <class Change>
+    void change(Change apply)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            apply();
+        }
+        m_changed.notify_all();
+    }
+    static Chunk* popFront(std::deque<Chunk*>& queue)
+    {
+        Chunk* chunk = queue.front();
+        queue.pop_front();
+        return chunk;
+    }
 };
 
 void sourceLoop(ChunkQueues& queues, const ChunkPipeline::Stage& source)
 {
     while (ChunkPipeline::Chunk* chunk = queues.takeEmpty()) {
-        chunk->length = 0;
-        chunk->wanted = 0;
-        chunk->failed = false;
-        const bool more = source(*chunk);
+        const bool more = source(emptied(*chunk));
         queues.putFull(chunk);
         if (!more)
             break;
@@ -129,10 +128,7 @@ bool runInTurns(std::size_t chunkSize, const ChunkPipeline::Stage& source, const
         return false;
     }
     for (;;) {
-        chunk.length = 0;
-        chunk.wanted = 0;
-        chunk.failed = false;
-        const bool more = source(chunk);
+        const bool more = source(emptied(chunk));
         if (!sink(chunk) || !more)
             return true;
     }
