@@ -72,6 +72,22 @@ bool isStagingName(const std::string& entry)
         && entry.find_first_not_of(kSuffixAlphabet, suffixAt) == std::string::npos;
 }
 
+// Tries random staging names beside `target` until `claim` takes one; a
+// failure other than "the name is taken" ends the search.
+template <class Claim>
+bool claimStagingName(const std::string& target, Claim claim)
+{
+    const fs::path folder = folderOf(fs::path(target));
+    const std::string prefix = stagingPrefix(fs::path(target));
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        if (claim((folder / (prefix + randomSuffix())).string()))
+            return true;
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+}
+
 std::string resolveLink(const std::string& target)
 {
     std::error_code error;
@@ -167,7 +183,7 @@ bool StagedFile::create(const std::string& target)
     m_target = resolveLink(target);
     const std::string folder = folderOf(fs::path(m_target)).string();
     removeAbandonedOnceInAWhile(folder);
-    if (!createUnnamed(folder) && !createNamed(folder))
+    if (!createUnnamed(folder) && !createNamed())
         return false;
     struct stat info = {};
     if (::stat(m_target.c_str(), &info) == 0 && S_ISREG(info.st_mode))
@@ -194,21 +210,15 @@ bool StagedFile::createUnnamed(const std::string& folder)
     return true;
 }
 
-bool StagedFile::createNamed(const std::string& folder)
+bool StagedFile::createNamed()
 {
-    const std::string prefix = stagingPrefix(fs::path(m_target));
-    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        const std::string candidate = (fs::path(folder) / (prefix + randomSuffix())).string();
+    return claimStagingName(m_target, [this](const std::string& candidate) {
         FileHandle file = FileHandle::open(candidate, O_WRONLY | O_CREAT | O_EXCL, 0666);
-        if (!file.isOpen()) {
-            if (errno == EEXIST)
-                continue;
+        if (!file.isOpen())
             return false;
-        }
         adopt(std::move(file), candidate, false);
         return true;
-    }
-    return false;
+    });
 }
 
 // Keeps the new staging file open and locked for as long as this object has it.
@@ -224,19 +234,13 @@ void StagedFile::adopt(FileHandle file, const std::string& path, bool unnamed)
 // rename can then move over the target.
 bool StagedFile::nameUnnamed()
 {
-    const fs::path folder = folderOf(fs::path(m_target));
-    const std::string prefix = stagingPrefix(fs::path(m_target));
-    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        const std::string candidate = (folder / (prefix + randomSuffix())).string();
-        if (::linkat(AT_FDCWD, m_path.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-            m_path = candidate;
-            m_unnamed = false;
-            return true;
-        }
-        if (errno != EEXIST)
+    return claimStagingName(m_target, [this](const std::string& candidate) {
+        if (::linkat(AT_FDCWD, m_path.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) != 0)
             return false;
-    }
-    return false;
+        m_path = candidate;
+        m_unnamed = false;
+        return true;
+    });
 }
 
 bool StagedFile::copyFrom(const std::string& source)

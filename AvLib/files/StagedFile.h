@@ -64,7 +64,7 @@ private:
     static void removeAbandonedOnceInAWhile(const std::string& folder);
     static void removeAbandoned(const std::string& folder);
     bool createUnnamed(const std::string& folder);
-    bool createNamed(const std::string& folder);
+    bool createNamed();
     void adopt(FileHandle file, const std::string& path, bool unnamed);
     bool nameUnnamed();
     void syncFolder() const;
