@@ -6,6 +6,7 @@
 #include "ProgressBar.h"
 #include "TargetDiagnosis.h"
 
+#include "container/CCryptFileCodes.h"
 #include "files/FileTools.h"
 #include "files/FileToolsCodes.h"
 
@@ -23,8 +24,8 @@ std::string VaultCommand::likelyCause(const FileWalker::Job& job, std::uint32_t 
 {
     // Only the codes of a target that could not be created or written; the
     // others say precisely enough.
-    constexpr std::uint32_t kTargetCodes[] = { 0xA0010001, 0xA001001D, 0xA0010029, 0xA001002A,
-        FileToolsCode::WriteFailed, FileToolsCode::NoAccess };
+    constexpr std::uint32_t kTargetCodes[] = { CryptFileCode::OpenFailed, CryptFileCode::StreamFailedBeforeWrite,
+        CryptFileCode::HeaderWrite, CryptFileCode::SegmentWrite, FileToolsCode::WriteFailed, FileToolsCode::NoAccess };
     if (std::find(std::begin(kTargetCodes), std::end(kTargetCodes), code) == std::end(kTargetCodes))
         return {};
     std::error_code error;
